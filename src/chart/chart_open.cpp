@@ -1,0 +1,162 @@
+#include "chart/chart_open.h"
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "chart/header.h"
+#include "chart/image_params.h"
+#include "georef/georef.h"
+#include "raster/row_cache.h"
+#include "raster/row_decode.h"
+#include "raster/skew.h"
+
+namespace {
+
+constexpr int32_t kProbeRecordLimit = 100;
+constexpr int32_t kOpenRecordLimit = 1000;
+
+// Tries the path, then the path with ".kap" and ".KAP", building each name
+// in `found_name`; the first that opens is returned.
+ChartStream *open_under_any_name(const char *path, char *found_name) {
+    static const char *const kSuffixes[] = {"", ".kap", ".KAP"};
+    for (const char *suffix : kSuffixes) {
+        std::strcpy(found_name, path);
+        std::strcat(found_name, suffix);
+        if (ChartStream *s = stream_open_text(found_name)) return s;
+    }
+    return nullptr;
+}
+
+// The "OST" value, one row per index entry when it is missing or below 1.
+int32_t read_rows_per_entry(const HeaderLines &h) {
+    const char *ost = kap_find_record(h.lines, h.count, "OST");
+    if (ost == nullptr || std::strlen(ost) < 4) return 1;
+    const int32_t rows = text_to_int(ost + 4);
+    return rows >= 1 ? rows : 1;
+}
+
+// Turns skew on when the "KNP" record's SK field reads as a non-zero,
+// finite angle and the skew switch is on.
+int32_t read_skew(ChartFile *chart, const char *knp) {
+    ChartReader *reader = chart->reader;
+    reader->skewed = 0;
+    FieldText value = kap_get_field(knp, "SK", 1);
+    if (!value) return 0;
+    const double degrees = text_to_double(value.get());
+    if (degrees == 0.0 || !std::isfinite(degrees) || skew_switch == 0) return 0;
+    return skew_setup(chart, degrees);
+}
+
+void release_palette(ChartFile *chart) {
+    lib_free(chart->palette_red);
+    lib_free(chart->palette_green);
+    lib_free(chart->palette_blue);
+    chart->palette_red = chart->palette_green = chart->palette_blue = nullptr;
+}
+
+}  // namespace
+
+int32_t chart_open_sequence(ChartFile *chart) {
+    ChartReader *reader = chart->reader;
+    if (kap_read_header(reader, kOpenRecordLimit) < 1) return -1;
+    const HeaderLines &h = reader->header;
+    reader->index_offset = kap_index_offset(reader->file);
+    if (kap_read_depth(reader) != 0) {
+        std::fputs("Can't get color mode for BSB file\n", stderr);
+        return -1;
+    }
+    reader->rows_per_entry = read_rows_per_entry(h);
+    if (kap_read_size(chart) != 0) {
+        std::fputs("Failed to find size correctly in UDFinit\n", stdout);
+        return -1;
+    }
+    if (kap_read_palette(chart) != 0) {
+        std::fputs("failed to get space for the palette in BSB_open\n", stderr);
+        return -1;
+    }
+    reader->row_cache_failed = 0;
+    const char *knp = kap_find_record(h.lines, h.count, "KNP");
+    if (knp == nullptr) return -1;
+    if (read_skew(chart, knp) != 0) return -1;
+    reader->row_cache_ready = 0;
+    return georeference_chart(chart);
+}
+
+extern "C" int32_t BSB_exist(const char *path, char *found_name) {
+    std::signal(SIGSEGV, SIG_DFL);
+    if (path == nullptr || found_name == nullptr) return 0;
+    ChartReader *reader = chart_reader_new();
+    if (reader == nullptr) return 0;
+    reader->file = open_under_any_name(path, found_name);
+    if (reader->file == nullptr) {
+        std::printf("Unable to open the file %s [.KAP][.kap]\n", path);
+        chart_reader_free(reader);
+        return 0;
+    }
+    const int32_t records = kap_read_header(reader, kProbeRecordLimit);
+    stream_close(reader->file);
+    reader->file = nullptr;
+    const HeaderLines &h = reader->header;
+    int32_t result = 0;
+    if (records < 2 || kap_find_record(h.lines, h.count, "VER") == nullptr) {
+        result = 0;
+    } else if (kap_find_record(h.lines, h.count, "CHT") != nullptr) {
+        std::fputs("This looks like a .bsb instead of a .kap file\n", stdout);
+    } else if (kap_find_record(h.lines, h.count, "KNP") != nullptr) {
+        result = 1;
+    } else {
+        std::fputs("Missing a KNP header line!  Can't process.\n", stdout);
+    }
+    chart_reader_free(reader);
+    return result;
+}
+
+extern "C" int32_t BSB_open(const char *path, int32_t, int32_t, int32_t, int32_t, ChartFile *chart) {
+    // A record that is already open would lose its reader.
+    if (chart == nullptr || chart->reader != nullptr) return -1;
+    ChartReader *reader = chart_reader_new();
+    if (reader == nullptr) {
+        std::fputs("failed to get space for header in BSB_open\n", stderr);
+        return -1;
+    }
+    reader->file = stream_open_binary(path);
+    if (reader->file == nullptr) {
+        std::fputs("Error: (BSB_open) fopen failed\n", stderr);
+        chart_reader_free(reader);
+        return -1;
+    }
+    chart->reader = reader;
+    const int32_t result = chart_open_sequence(chart);
+    if (result != 0) {
+        stream_close(reader->file);
+        release_palette(chart);
+        chart_reader_free(reader);
+        chart->reader = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int32_t BSB_close(ChartFile *chart) {
+    if (chart == nullptr || chart->reader == nullptr) return 0;
+    ChartReader *reader = chart->reader;
+    stream_close(reader->file);
+    reader->file = nullptr;
+    row_cache_free(chart);
+    chart_reader_free(reader);
+    release_palette(chart);
+    chart->reader = nullptr;
+    return 0;
+}
+
+extern "C" void BSB_set_skew_state(const int32_t *state) {
+    if (state != nullptr) skew_switch = *state;
+}
+
+extern "C" void BSB_set_LTS(float lts) { mercator_lts = static_cast<double>(lts); }
+
+extern "C" void BSB_useWGS84(void) { datum_switch = 1; }
+
+extern "C" void BSB_useSphere(void) { datum_switch = 0; }

@@ -1,0 +1,25 @@
+// Colour depth, image size and palette, read from the header at open.
+#pragma once
+
+#include <cstdint>
+
+#include "chart/chart_reader.h"
+
+// Colour depth from the "IFM" record, or from the byte before the index
+// table when there is none; sets `depth` and `value_mask`. 0 or -1.
+int32_t kap_read_depth(ChartReader *reader);
+
+// Width and height from the "BSB" record's "RA" field. 0 when both are
+// positive, else -1.
+int32_t kap_read_size(ChartFile *chart);
+
+// Palette arrays from the "RGB" records, and `color_count`. 0, or -1 when
+// memory runs out (nothing is then left allocated).
+int32_t kap_read_palette(ChartFile *chart);
+
+// Entries in each palette array of a chart with this depth.
+int32_t palette_length(int32_t depth);
+
+// The value mask for a depth of 1 to 7: the `depth` highest of the seven
+// data bits of a run's first byte.
+uint8_t value_mask_for_depth(int32_t depth);

@@ -1,0 +1,38 @@
+// Placing an opened chart on the map: the projected position of its
+// upper-left pixel and the ground size of a pixel, from the "ARC" record or
+// fitted to the chart's reference points.
+#pragma once
+
+#include <cstdint>
+
+#include "chart/chart_reader.h"
+
+// The reference points: rows 0 to 3 of `table` hold pixel x, pixel y,
+// latitude and longitude (degrees); column k holds point k + 1.
+struct RefPoints {
+    double **table = nullptr;
+    int32_t count = 0;
+};
+
+// Sets upper_left_x/y and pixel_size_x/y: 0, or -1 after a message on
+// standard error when the chart cannot be placed.
+int32_t georeference_chart(ChartFile *chart);
+
+// 0 when the "ARC" record gave all of UX, UY, DX, DY (stored as written),
+// 1 when it is missing or incomplete.
+int32_t apply_arc_record(ChartFile *chart);
+
+// Reads the "REF" records: 0 with the table (release it with
+// release_ref_points), or -1 after a message naming a record that lacks a
+// value or whose point number is outside 1..N or repeated. No records
+// gives 0 with an empty table.
+int32_t read_ref_points(char *const *lines, int32_t count, RefPoints *points);
+void release_ref_points(RefPoints *points);
+
+// The mean slope of projected against pixel coordinate along `axis` (0 x,
+// 1 y) over the pairs more than 100 pixels apart; 1.0 for another axis,
+// fewer than two points or no such pair.
+double fit_pixel_scale(double *const *pixels, double *const *projected, int32_t axis, int32_t count);
+
+// The point nearest pixel (0, 0); ties go to the lower column.
+int32_t nearest_ref_to_origin(double *const *pixels, int32_t count);

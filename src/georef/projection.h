@@ -1,0 +1,18 @@
+// Choosing and setting up the forward projection of a chart.
+#pragma once
+
+#include "chart/chart_reader.h"
+
+// Projects a longitude and latitude (radians) to x and y (metres): 0, or a
+// GCTP error code. Works with the parameters of the latest set-up.
+using ForwardTransform = long (*)(double lon, double lat, double *x, double *y);
+
+// Sets up the projection named `name` (upper-cased in place) with the
+// central meridian in degrees; null, usually after a message on standard
+// error, when the name is not supported or the set-up is refused.
+ForwardTransform setup_projection(char *name, double central_meridian, const ChartReader *reader);
+
+// GCTP's longitude step: on (1, the default) reduces into -pi..pi, off (0)
+// leaves longitudes as they are. Process-wide.
+void set_lon_normalisation(int on);
+int lon_normalisation_state();

@@ -1,0 +1,25 @@
+// Two-dimensional arrays over inclusive index ranges, m[i][j] for
+// row_low <= i <= row_high and column_low <= j <= column_high. Each is two
+// heap blocks: row pointers and one contiguous run of elements, so a row can
+// be handed out as a plain pointer. Elements are not initialised.
+#pragma once
+
+#include <cstdint>
+
+// Null when memory cannot be had, after a message on standard error
+// ("allocation failure 1 in cmatrix()" for the row pointers, "... 2 ..." for
+// the elements, without a line end). Sizes that overflow count as failures.
+uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high);
+// Never returns null: a failed allocation ends the process through
+// numeric_fatal_error.
+double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high);
+
+// Only row_low and column_low locate the blocks; the others are ignored.
+void release_cmatrix(uint8_t **m, int32_t row_low, int32_t row_high, int32_t column_low,
+                     int32_t column_high);
+void release_matrix(double **m, int32_t row_low, int32_t row_high, int32_t column_low,
+                    int32_t column_high);
+
+// Writes the three-line banner and the message to standard error and ends
+// the process with exit code 1.
+[[noreturn]] void numeric_fatal_error(const char *message);

@@ -1,0 +1,60 @@
+#include "raster/row_cache.h"
+
+#include <cstring>
+
+#include "raster/matrix.h"
+#include "raster/row_decode.h"
+
+namespace {
+
+// Direct decoding. The scratch row is cleared first, so that a damaged row
+// shows the same pixels as it would in the (zero-filled) cache.
+uint8_t *decode_into_scratch(int32_t row, uint8_t *scratch, ChartFile *chart) {
+    std::memset(scratch, 0, static_cast<std::size_t>(chart->reader->source_width));
+    kap_decode_row(row, scratch, chart);
+    return scratch;
+}
+
+// Attempts the fill once; afterwards the chart stays in the mode it chose.
+void choose_mode(ChartFile *chart) {
+    ChartReader *r = chart->reader;
+    if (r->row_cache_ready || r->row_cache_failed) return;
+    if (row_cache_fill(chart) != 0) r->row_cache_failed = 1;
+}
+
+}  // namespace
+
+int32_t row_cache_fill(ChartFile *chart) {
+    ChartReader *r = chart->reader;
+    uint8_t **m = cmatrix(0, r->source_height, 0, r->source_width);
+    if (m == nullptr) return 1;
+    r->row_cache = m;
+    r->row_cache_ready = 1;
+    // Rows that cannot be found, or end early, keep zeros rather than
+    // whatever the heap held before.
+    const std::size_t stride = static_cast<std::size_t>(r->source_width) + 1;
+    std::memset(m[0], 0, stride * static_cast<std::size_t>(r->source_height));
+    for (int32_t row = 0; row < r->source_height; ++row) kap_decode_row(row, m[row], chart);
+    return 0;
+}
+
+uint8_t *row_cache_get(int32_t row, uint8_t *scratch, ChartFile *chart) {
+    ChartReader *r = chart->reader;
+    choose_mode(chart);
+    if (r->row_cache_failed) return row >= 0 && row < r->source_height ? decode_into_scratch(row, scratch, chart) : nullptr;
+    if (row < 0 || row >= r->source_height) return nullptr;
+    return r->row_cache[row];
+}
+
+void row_cache_free(ChartFile *chart) {
+    ChartReader *r = chart->reader;
+    if (r == nullptr || !r->row_cache_ready) return;
+    release_cmatrix(r->row_cache, 0, r->source_height, 0, r->source_width);
+    r->row_cache = nullptr;
+    r->row_cache_ready = 0;
+}
+
+uint8_t *const *row_cache_rows(ChartFile *chart) {
+    choose_mode(chart);
+    return chart->reader->row_cache_ready ? chart->reader->row_cache : nullptr;
+}

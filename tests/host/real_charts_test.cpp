@@ -1,0 +1,138 @@
+// The five real charts: every pixel, colour and map position checked
+// against reference values computed by independent implementations.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "chart/header.h"
+#include "host/nvch.h"
+#include "open_chart.h"
+#include "sha256.h"
+#include "test_files.h"
+
+namespace {
+
+struct RealChart {
+    const char *file;
+    int32_t width, height;
+    const char *stored_sha256;
+    uint8_t first_pixel, pixel_100_100;
+    double upper_left_x, upper_left_y, pixel_width, pixel_height;
+};
+
+const RealChart kCharts[] = {
+    {"11361_2.KAP", 1493, 2344, "7b97bd4c862f614f03f0d69cda18a28b0ffade2cc53454def8f49cc54cf5f956", 2, 2,
+     -9959235.031, 3346996.492, 4.576367, -4.575701},
+    {"12205_7.KAP", 2979, 609, "d35aec61daee7e60740467cdbf3af4dea3b5a21b16349b01a071695739475177", 2, 6,
+     -8504165.640, 4265152.093, 6.298314, -6.225474},
+    {"12205_12.KAP", 2296, 1230, "6bfd0fcf2073ab7fbbb8ae9d61edec3176eede3dd9df4a714c1b83865c2b0bfc", 2, 2,
+     -8498079.176, 4306262.714, 6.285271, -6.280748},
+    {"14988_2.KAP", 637, 665, "cbe2e4d80193de58fb07b753269975960c60a09ac741572372aad3491e6325a3", 1, 3,
+     -1003.942, 5921542.833, 2.683277, -2.684420},
+    {"14771_1.KAP", 9513, 7841, "15b327c7dab5edd3b9c6a608582e93d2f211953cee0f52001ac57b80f8da10de", 2, 2,
+     -8264.393, 4933086.373, 1.499963, -1.500410},
+};
+
+void PrintTo(const RealChart &c, std::ostream *os) { *os << c.file; }
+
+// Opens through the host interface and reads every block into one image.
+struct HostRead {
+    ChartFile *file = nullptr;
+    LayerHandle *layer = nullptr;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    std::string sha256;
+
+    explicit HostRead(const std::string &path) {
+        int32_t title = -9;
+        file = nvchFileTitleIdentifyAndOpen(path.c_str(), &title, 1);
+        if (file == nullptr) return;
+        int32_t z1, z2, bw, bh;
+        nvchLayerOpen(file, "Band_1", &z1, &width, &height, &z2, &bw, &bh, &layer);
+        pixels.assign(static_cast<size_t>(width) * height, 0);
+        for (int32_t r = 0; r < height; ++r) {
+            void *block = pixels.data() + static_cast<size_t>(r) * width;
+            EXPECT_EQ(nvchLayerRasterRead(layer, static_cast<uint32_t>(r), 0, &block), 0) << r;
+        }
+        Sha256 h;
+        h.update(pixels.data(), pixels.size());
+        sha256 = h.hex();
+    }
+    ~HostRead() {
+        nvchLayerClose(layer);
+        nvchFileClose(file);
+    }
+};
+
+// The "RGB" records of a chart's header, by index.
+std::map<int, std::array<int, 3>> rgb_records(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::map<int, std::array<int, 3>> rgb;
+    std::string line;
+    while (std::getline(f, line) && line.find('\x1a') == std::string::npos) {
+        if (line.rfind("RGB/", 0) != 0) continue;
+        int i, r, g, b;
+        if (std::sscanf(line.c_str(), "RGB/%d,%d,%d,%d", &i, &r, &g, &b) == 4) rgb[i] = {r, g, b};
+    }
+    return rgb;
+}
+
+class RealCharts : public ::testing::TestWithParam<RealChart> {
+protected:
+    void SetUp() override { REQUIRE_REAL_CHARTS(); }
+};
+
+}  // namespace
+
+TEST_P(RealCharts, StoredPixelsMatchTheReferenceHashWithSkewCorrectionOff) {
+    const RealChart &c = GetParam();
+    SkewSwitch off(0);
+    HostRead read(real_chart(c.file));
+    ASSERT_NE(read.file, nullptr);
+    EXPECT_EQ(read.width, c.width);
+    EXPECT_EQ(read.height, c.height);
+    EXPECT_EQ(read.pixels[0], c.first_pixel);
+    EXPECT_EQ(read.pixels[100 * static_cast<size_t>(c.width) + 100], c.pixel_100_100);
+    EXPECT_EQ(read.sha256, c.stored_sha256);
+}
+
+TEST_P(RealCharts, ColourTableHoldsTheRgbRecords) {
+    const RealChart &c = GetParam();
+    HostRead read(real_chart(c.file));
+    ASSERT_NE(read.file, nullptr);
+    const auto rgb = rgb_records(real_chart(c.file));
+    ASSERT_EQ(read.file->color_count, static_cast<int32_t>(rgb.size()) + 1);
+    std::vector<double> channel[3];
+    const char *names[3] = {"Red", "Green", "Blue"};
+    for (int k = 0; k < 3; ++k) {
+        channel[k].assign(256, -1);
+        ASSERT_EQ(nvchLayerColorRead(read.layer, names[k], 0, 256, channel[k].data()), 0);
+        EXPECT_EQ(channel[k][0], 1.0);
+    }
+    for (const auto &[index, colour] : rgb)
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(channel[k][index] * 255.0, colour[k], 1e-9) << index;
+    for (int i = static_cast<int>(rgb.size()) + 1; i < 256; ++i) EXPECT_EQ(channel[0][i], 0.0);
+}
+
+TEST_P(RealCharts, MapInformationMatchesTheIndependentFit) {
+    const RealChart &c = GetParam();
+    HostRead read(real_chart(c.file));
+    ASSERT_NE(read.file, nullptr);
+    char *name = nullptr, *units = nullptr;
+    double x, y, w, h;
+    ASSERT_EQ(nvchLayerMapInfoRead(read.layer, &name, &x, &y, &w, &h, &units), 0);
+    EXPECT_STREQ(units, "meter");
+    EXPECT_NEAR(x, c.upper_left_x, 0.01);
+    EXPECT_NEAR(y, c.upper_left_y, 0.01);
+    EXPECT_NEAR(w, c.pixel_width, 1e-5);
+    EXPECT_NEAR(h, c.pixel_height, 1e-5);
+    host_release(name);
+    host_release(units);
+}
+
+INSTANTIATE_TEST_SUITE_P(Noaa, RealCharts, ::testing::ValuesIn(kCharts),
+                         [](const auto &info) {
+                             std::string n = info.param.file;
+                             return "chart_" + n.substr(0, n.find('.'));
+                         });

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "capture.h"
+#include "platform/heap.h"
+#include "raster/matrix.h"
+
+TEST(ByteMatrix, LaysRowsOutContiguouslyAfterASpareElement) {
+    uint8_t **m = cmatrix(0, 2, 0, 3);
+    ASSERT_NE(m, nullptr);
+    uint8_t *block = &m[0][0] - 1;
+    EXPECT_EQ(&m[1][0], block + 5);
+    EXPECT_EQ(&m[2][3], block + 12);
+    // All 13 bytes belong to the block (the sanitizer run checks the bounds).
+    for (int i = 0; i < 13; ++i) block[i] = static_cast<uint8_t>(i);
+    release_cmatrix(m, 0, 2, 0, 3);
+}
+
+TEST(ByteMatrix, HonoursArbitraryLowIndicesAndReleasesByThemAlone) {
+    uint8_t **m = cmatrix(5, 7, -2, 3);
+    ASSERT_NE(m, nullptr);
+    for (int i = 5; i <= 7; ++i)
+        for (int j = -2; j <= 3; ++j) m[i][j] = static_cast<uint8_t>(i * 10 + j);
+    EXPECT_EQ(&m[7][3] - &m[5][-2], 17);
+    release_cmatrix(m, 5, 999, -2, 999);   // only the low indices count
+}
+
+TEST(ByteMatrix, ReportsEachFailedAllocationWithoutALineEnd) {
+    uint8_t **m = reinterpret_cast<uint8_t **>(1);
+    heap_fail_after(0);
+    Captured first = capture_output([&] { m = cmatrix(0, 10, 0, 10); });
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(first.err, "allocation failure 1 in cmatrix()");
+    heap_fail_after(1);
+    Captured second = capture_output([&] { m = cmatrix(0, 10, 0, 10); });
+    heap_fail_after(-1);
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(second.err, "allocation failure 2 in cmatrix()");
+    EXPECT_EQ(second.out, "");
+}
+
+TEST(ByteMatrix, RefusesSizesThatCannotBeRepresented) {
+    uint8_t **m = nullptr;
+    // 2^32 x 2^32 elements overflow any size type; on a 32-bit system the
+    // 2^32 row pointers already do.
+    Captured overflow = capture_output([&] { m = cmatrix(INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX); });
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(overflow.err, sizeof(void *) == 8 ? "allocation failure 2 in cmatrix()"
+                                                : "allocation failure 1 in cmatrix()");
+    Captured negative = capture_output([&] { m = cmatrix(0, -5, 0, 3); });
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(negative.err, "allocation failure 1 in cmatrix()");
+}
+
+TEST(DoubleMatrix, AddressesEveryElementAndAllowsAnEmptyColumnRange) {
+    double **m = matrix(0, 3, 0, 4);
+    for (int i = 0; i <= 3; ++i)
+        for (int j = 0; j <= 4; ++j) m[i][j] = i * 5 + j;
+    EXPECT_EQ(&m[3][4] - (&m[0][0] - 1), 20);   // the last of 21 doubles
+    release_matrix(m, 0, 3, 0, 4);
+
+    double **empty = matrix(0, 3, 0, -1);
+    EXPECT_EQ(empty[0], empty[3]);   // rows of length 0 share one address
+    release_matrix(empty, 0, 3, 0, -1);
+}
+
+TEST(DoubleMatrixDeathTest, AFailedAllocationEndsTheProcessWithItsBanner) {
+    const char *expected =
+        "^Numerical Recipes run-time error\\.\\.\\.\nallocation failure 2 in matrix\\(\\)\n"
+        "\\.\\.\\.now exiting to system\\.\\.\\.\n$";
+    EXPECT_EXIT(
+        {
+            heap_fail_unrecoverable_after(1);
+            matrix(0, 3, 0, 4);
+        },
+        ::testing::ExitedWithCode(1), expected);
+    EXPECT_EXIT(
+        {
+            heap_fail_unrecoverable_after(0);
+            matrix(0, 3, 0, 4);
+        },
+        ::testing::ExitedWithCode(1), "allocation failure 1 in matrix\\(\\)\n");
+}

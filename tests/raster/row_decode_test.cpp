@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "chart/image_params.h"
+#include "chart_writer.h"
+#include "open_chart.h"
+#include "raster/row_decode.h"
+#include "test_files.h"
+
+namespace {
+
+struct ReaderDeleter {
+    void operator()(ChartReader *r) const {
+        stream_close(r->file);
+        chart_reader_free(r);
+    }
+};
+using Reader = std::unique_ptr<ChartReader, ReaderDeleter>;
+
+// A reader positioned at the start of `bytes`, for a chart of `depth`.
+Reader reader_over(const kap::Bytes &bytes, int depth) {
+    Reader r(chart_reader_new());
+    r->file = stream_open_memory(bytes.data(), static_cast<int64_t>(bytes.size()));
+    r->depth = depth;
+    r->value_mask = value_mask_for_depth(depth);
+    return r;
+}
+
+struct DecodedRun {
+    int32_t status;
+    int32_t value;
+    int64_t length;
+};
+
+DecodedRun run_of(const kap::Bytes &bytes, int depth) {
+    Reader r = reader_over(bytes, depth);
+    DecodedRun run{0, -1, -1};
+    run.status = kap_read_run(r.get(), &run.value, &run.length);
+    return run;
+}
+
+}  // namespace
+
+TEST(RunDecoding, WorkedExampleAtDepthFour) {
+    Reader r = reader_over({0x81, 0x48, 0x1A, 0x88, 0x01, 0x3C, 0x11, 0x00, 0x99}, 4);
+    uint8_t row[12];
+    std::fill(std::begin(row), std::end(row), 0xEE);
+    EXPECT_EQ(kap_read_row(r.get(), row, 9), 9);
+    const uint8_t expected[12] = {3, 3, 3, 1, 1, 7, 7, 7, 7, 0xEE, 0xEE, 0xEE};
+    EXPECT_TRUE(std::equal(std::begin(row), std::end(row), expected));
+    EXPECT_EQ(stream_tell(r->file), 8);   // just past the terminator
+}
+
+TEST(RunDecoding, SplitsFirstBytesByDepthAndAddsContinuationBytes) {
+    const struct {
+        kap::Bytes bytes;
+        int depth;
+        DecodedRun run;
+    } cases[] = {
+        {{0x8B, 0x05}, 4, {kRunRead, 1, 390}},
+        {{0x8B, 0x85, 0x02}, 4, {kRunRead, 1, 49795}},
+        {{0x05}, 7, {kRunRead, 5, 1}},
+        {{0x85, 0x03}, 7, {kRunRead, 5, 4}},
+        {{0x3F}, 1, {kRunRead, 0, 64}},
+        {{0x7F}, 1, {kRunRead, 1, 64}},
+        {{0x80, 0x00}, 3, {kRunRead, 0, 1}},
+        {{0x00}, 4, {kRunEndOfRow, -1, -1}},
+        {{}, 4, {kRunEndOfFile, -1, -1}},
+        {{0x8B}, 4, {kRunEndOfFile, -1, -1}},
+    };
+    for (const auto &c : cases) {
+        const DecodedRun got = run_of(c.bytes, c.depth);
+        EXPECT_EQ(got.status, c.run.status);
+        EXPECT_EQ(got.value, c.run.value);
+        EXPECT_EQ(got.length, c.run.length);
+    }
+}
+
+TEST(RunDecoding, EndlessContinuationBytesNeitherOverflowNorOverrun) {
+    kap::Bytes bytes = {0x01};   // row number
+    bytes.push_back(0x9F);
+    bytes.insert(bytes.end(), 5000, 0xFF);
+    bytes.push_back(0x7F);
+    bytes.push_back(0x00);
+    Reader r = reader_over(bytes, 4);
+    uint8_t row[20] = {};
+    EXPECT_EQ(kap_read_row(r.get(), row, 16), 16);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(row[i], 3);
+    EXPECT_EQ(row[16], 0);
+}
+
+TEST(RunDecoding, WriterRoundTripsEveryDepthAndRunLength) {
+    std::mt19937 random(7);
+    for (int depth = 1; depth <= 7; ++depth) {
+        kap::Bytes pixels;
+        for (int run = 0; run < 300; ++run) {
+            const auto value = static_cast<uint8_t>(random() % (1u << depth));
+            const size_t length = run % 50 == 0 ? 1 + random() % 3000 : 1 + random() % 70;
+            pixels.insert(pixels.end(), length, value);
+        }
+        kap::Bytes record = kap::row_record(1, pixels, depth);
+        Reader r = reader_over(record, depth);
+        kap::Bytes row(pixels.size());
+        ASSERT_EQ(kap_read_row(r.get(), row.data(), static_cast<int32_t>(row.size())),
+                  static_cast<int32_t>(pixels.size()));
+        EXPECT_EQ(row, pixels) << depth;
+        // Redundant continuation bytes read the same.
+        kap::Bytes padded = kap::encode_row_number(1);
+        const kap::Bytes run = kap::encode_run(static_cast<uint8_t>((1 << depth) - 1), 700, depth, 2);
+        padded.insert(padded.end(), run.begin(), run.end());
+        padded.push_back(0);
+        Reader p = reader_over(padded, depth);
+        kap::Bytes long_row(700);
+        EXPECT_EQ(kap_read_row(p.get(), long_row.data(), 700), 700);
+        EXPECT_EQ(long_row, kap::Bytes(700, static_cast<uint8_t>((1 << depth) - 1)));
+    }
+}
+
+TEST(IndexPointer, IsTheBigEndianNumberInTheLastFourBytes) {
+    Reader r = reader_over({1, 2, 3, 0x80, 0x00, 0x12, 0x34}, 4);
+    stream_seek(r->file, 1);
+    EXPECT_EQ(kap_index_offset(r->file), static_cast<int32_t>(0x80001234u));
+    EXPECT_EQ(stream_tell(r->file), 1);
+    Reader tiny = reader_over({1, 2}, 4);
+    EXPECT_EQ(kap_index_offset(tiny->file), -1);
+}
+
+class RowAccess : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<OpenedChart> open(const kap::ChartWriter &w) {
+        auto opened = open_chart(dir.write("r.kap", w.build()));
+        EXPECT_EQ(opened->result, 0) << opened->output.err;
+        return opened;
+    }
+    static kap::Bytes row_of(OpenedChart &o, int32_t y, uint8_t fill, int32_t *status = nullptr) {
+        kap::Bytes row(static_cast<size_t>(o.chart.width), fill);
+        const int32_t s = BSB_getrow(y, row.data(), &o.chart);
+        if (status) *status = s;
+        return row;
+    }
+};
+
+TEST_F(RowAccess, DeliversEveryRowOfEveryDepth) {
+    for (int depth = 1; depth <= 7; ++depth) {
+        auto w = kap::simple_chart(97, 31, depth, 3);
+        auto o = open(w);
+        EXPECT_EQ(o->all_rows(), w.pixels) << depth;
+        // Rows in any order.
+        for (int y : {30, 0, 17, 17, 1}) {
+            int32_t status = -9;
+            const kap::Bytes row = row_of(*o, y, 0xEE, &status);
+            EXPECT_EQ(status, 0);
+            EXPECT_TRUE(std::equal(row.begin(), row.end(), w.pixels.begin() + y * 97)) << y;
+        }
+    }
+}
+
+TEST_F(RowAccess, PassesOverRowsSharingAnIndexEntry) {
+    auto w = kap::simple_chart(50, 11);
+    w.rows_per_entry = 2;
+    w.header[5] = "OST/2";
+    auto o = open(w);
+    EXPECT_EQ(o->chart.reader->rows_per_entry, 2);
+    EXPECT_EQ(o->all_rows(), w.pixels);
+    // Row 5 is reached through entry 2 (row 4): its own pixels arrive.
+    const kap::Bytes row5 = row_of(*o, 5, 0xEE);
+    EXPECT_TRUE(std::equal(row5.begin(), row5.end(), w.pixels.begin() + 5 * 50));
+}
+
+TEST_F(RowAccess, ShortRowsKeepTheBufferAndLongRowsAreCutAtTheWidth) {
+    auto w = kap::simple_chart(10, 3);
+    const kap::Bytes short_pixels = {1, 1, 2};
+    const kap::Bytes long_pixels = {3, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 5, 5};
+    w.raw_rows[0] = kap::row_record(1, short_pixels, 4);
+    w.raw_rows[1] = kap::row_record(2, long_pixels, 4);
+    auto o = open(w);
+    EXPECT_EQ(row_of(*o, 0, 0xEE), (kap::Bytes{1, 1, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+    EXPECT_EQ(row_of(*o, 1, 0xEE), (kap::Bytes{3, 3, 3, 3, 3, 3, 3, 3, 4, 4}));
+    const kap::Bytes row2 = row_of(*o, 2, 0xEE);
+    EXPECT_TRUE(std::equal(row2.begin(), row2.end(), w.pixels.begin() + 20));
+}
+
+TEST(RowLookup, ARecordCutShortByTheEndOfTheFileDeliversItsCompleteRuns) {
+    // The last four bytes of a file are the index pointer, so a record that
+    // reaches the end of the file is built by hand: a one-entry index at
+    // offset 0 and the record after it, two runs and half a third.
+    kap::Bytes bytes = {0, 0, 0, 4};
+    const kap::Bytes number = kap::encode_row_number(1);
+    bytes.insert(bytes.end(), number.begin(), number.end());
+    for (const auto &run : {kap::encode_run(6, 3, 4), kap::encode_run(2, 2, 4)})
+        bytes.insert(bytes.end(), run.begin(), run.end());
+    bytes.push_back(0x80 | (5 << 3));   // its continuation byte never comes
+    ChartFile chart{};
+    Reader reader = reader_over(bytes, 4);
+    chart.reader = reader.get();
+    chart.width = 10;
+    chart.height = 1;
+    kap::Bytes row(10, 0xEE);
+    EXPECT_EQ(BSB_getrow(0, row.data(), &chart), 0);
+    EXPECT_EQ(row, (kap::Bytes{6, 6, 6, 2, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+TEST_F(RowAccess, RowsThatCannotBeFoundAreRefusedWithoutTouchingAnything) {
+    auto w = kap::simple_chart(10, 6);
+    w.index_entries[2] = 1 << 30;   // a record offset past the end
+    w.index_entries[3] = -5;        // a negative one
+    auto o = open(w);
+    const uint64_t seeks = o->chart.reader->file->seeks;
+    for (int32_t y : {-1, 6, 1000000, INT32_MIN}) {
+        int32_t status = 0;
+        EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));
+        EXPECT_EQ(status, -1) << y;
+    }
+    EXPECT_EQ(o->chart.reader->file->seeks, seeks);   // the file was not touched
+    for (int32_t y : {2, 3}) {
+        int32_t status = 0;
+        EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));
+        EXPECT_EQ(status, -1) << y;
+    }
+    int32_t status = -9;
+    row_of(*o, 4, 0xEE, &status);
+    EXPECT_EQ(status, 0);
+
+    // An index table that ends before the rows do.
+    auto short_index = kap::simple_chart(10, 6);
+    short_index.index_pointer = static_cast<int64_t>(short_index.build().size()) - 4 - 4 * 2;
+    auto s = open(short_index);
+    int32_t last = 0;
+    row_of(*s, 5, 0, &last);
+    EXPECT_EQ(last, -1);
+    row_of(*s, 0, 0, &last);
+    EXPECT_EQ(last, 0);
+}
