@@ -20,5 +20,6 @@ void chart_reader_free(ChartReader *reader) {
     reader->header.lines = nullptr;
     reader->header.count = 0;
     if (reader->skewed == 1) lib_free(reader->source_row);
+    lib_free(reader->strip_pixels);
     lib_free(reader);
 }

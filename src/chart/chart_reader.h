@@ -32,6 +32,9 @@ struct ChartReader {
     uint8_t **row_cache = nullptr;
     int32_t row_cache_ready = 0;
     int32_t row_cache_failed = 0;
+    // Upright rows made ahead from the row cache, a few at a time.
+    uint8_t *strip_pixels = nullptr;
+    int32_t strip_first_row = -1;
 };
 
 ChartReader *chart_reader_new();

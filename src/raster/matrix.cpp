@@ -8,6 +8,11 @@
 
 namespace {
 
+// The largest matrix made, row pointers and elements together. The row
+// cache of the largest real charts needs a few hundred megabytes; a damaged
+// header that claims more must not make the library claim or touch it.
+constexpr uint64_t kLargestMatrixBytes = UINT64_C(1) << 30;
+
 // Element and slot counts of a range, or -1 when it is negative or cannot
 // be allocated on this platform.
 int64_t extent(int32_t low, int32_t high) {
@@ -42,6 +47,8 @@ Layout layout_of(int32_t row_low, int32_t row_high, int32_t column_low, int32_t 
         if (l.columns == 0 || l.rows <= (INT64_MAX - 1) / l.columns)
             l.element_bytes = byte_size(l.rows * l.columns + 1, sizeof(T));
     }
+    if (l.slot_bytes > kLargestMatrixBytes) l.slot_bytes = 0;
+    if (l.element_bytes > kLargestMatrixBytes - l.slot_bytes) l.element_bytes = 0;
     return l;
 }
 
@@ -65,8 +72,10 @@ void release_blocks(T **m, int32_t row_low, int32_t column_low) {
 
 }  // namespace
 
-// Sizes that cannot be represented fail as their allocation would, before
-// anything is allocated.
+// Sizes that cannot be represented, or exceed the largest matrix, fail as
+// their allocation would, before anything is allocated. The elements are
+// zero-filled: pixels a damaged row leaves unwritten read as 0, not as
+// whatever the heap held.
 uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
     const Layout l = layout_of<uint8_t>(row_low, row_high, column_low, column_high);
     if (l.slot_bytes == 0) {
@@ -82,7 +91,7 @@ uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t
         std::fputs("allocation failure 1 in cmatrix()", stderr);
         return nullptr;
     }
-    auto *block = static_cast<uint8_t *>(lib_malloc(l.element_bytes));
+    auto *block = static_cast<uint8_t *>(lib_calloc(l.element_bytes, 1));
     if (block == nullptr) {
         lib_free(slots);
         std::fputs("allocation failure 2 in cmatrix()", stderr);

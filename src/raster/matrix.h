@@ -1,7 +1,8 @@
 // Two-dimensional arrays over inclusive index ranges, m[i][j] for
 // row_low <= i <= row_high and column_low <= j <= column_high. Each is two
 // heap blocks: row pointers and one contiguous run of elements, so a row can
-// be handed out as a plain pointer. Elements are not initialised.
+// be handed out as a plain pointer. Byte matrices start zero-filled; double
+// matrices are not initialised. Neither is ever larger than 1 GiB.
 #pragma once
 
 #include <cstdint>

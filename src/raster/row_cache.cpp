@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/large_pages.h"
 #include "raster/matrix.h"
 #include "raster/row_decode.h"
 
@@ -13,6 +14,16 @@ uint8_t *decode_into_scratch(int32_t row, uint8_t *scratch, ChartFile *chart) {
     std::memset(scratch, 0, static_cast<std::size_t>(chart->reader->source_width));
     kap_decode_row(row, scratch, chart);
     return scratch;
+}
+
+// Rows past the end of the index table cannot be found; a damaged header
+// may claim far more rows than the file holds.
+int32_t rows_with_index_entries(const ChartFile *chart) {
+    const ChartReader *r = chart->reader;
+    const int64_t entries = (stream_size(r->file) - static_cast<int64_t>(r->index_offset)) / 4;
+    if (r->index_offset < 0 || entries <= 0) return 0;
+    const int64_t rows = entries * r->rows_per_entry;
+    return rows < r->source_height ? static_cast<int32_t>(rows) : r->source_height;
 }
 
 // Attempts the fill once; afterwards the chart stays in the mode it chose.
@@ -30,11 +41,12 @@ int32_t row_cache_fill(ChartFile *chart) {
     if (m == nullptr) return 1;
     r->row_cache = m;
     r->row_cache_ready = 1;
-    // Rows that cannot be found, or end early, keep zeros rather than
-    // whatever the heap held before.
+    // The matrix starts zero-filled: rows that cannot be found, or end
+    // early, keep zeros.
     const std::size_t stride = static_cast<std::size_t>(r->source_width) + 1;
-    std::memset(m[0], 0, stride * static_cast<std::size_t>(r->source_height));
-    for (int32_t row = 0; row < r->source_height; ++row) kap_decode_row(row, m[row], chart);
+    platform_prefer_large_pages(m[0], stride * static_cast<std::size_t>(r->source_height));
+    const int32_t rows = rows_with_index_entries(chart);
+    for (int32_t row = 0; row < rows; ++row) kap_decode_row(row, m[row], chart);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/heap.h"
 #include "raster/row_cache.h"
+#include "raster/upright_strip.h"
 
 namespace {
 
@@ -65,28 +66,6 @@ int32_t sample_through_provider(uint8_t *buffer, int32_t row, ChartFile *chart,
         buffer[i] = current[p.x];
     }
     return 0;
-}
-
-// The cache path: the same samples read straight from the whole-image
-// cache, without a call per stored row. The row's two constant products
-// are the same separately rounded doubles the general path computes.
-void sample_from_cache(uint8_t *buffer, int32_t row, const ChartFile *chart, uint8_t *const *rows) {
-    const ChartReader *r = chart->reader;
-    const double s = r->skew_sin;
-    const double c = r->skew_cos;
-    const double db = static_cast<double>(static_cast<int64_t>(r->skew_min_y) + row);
-    const double bs = db * s;
-    const double bc = db * c;
-    const auto width = static_cast<uint64_t>(r->source_width);
-    const auto height = static_cast<uint64_t>(r->source_height);
-    const int64_t a0 = r->skew_min_x;
-    for (int32_t i = 0; i < chart->width; ++i) {
-        const double da = static_cast<double>(a0 + i);
-        const auto x = static_cast<int64_t>(da * c - bs);
-        const auto y = static_cast<int64_t>(bc + da * s);
-        // Negative positions wrap to huge unsigned values: one test each.
-        buffer[i] = static_cast<uint64_t>(x) < width && static_cast<uint64_t>(y) < height ? rows[y][x] : 0;
-    }
 }
 
 }  // namespace
@@ -150,7 +129,7 @@ int32_t skew_setup(ChartFile *chart, double degrees) {
 int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider) {
     if (provider == row_cache_get) {
         if (uint8_t *const *rows = row_cache_rows(chart)) {
-            sample_from_cache(buffer, row, chart, rows);
+            upright_row_from_cache(buffer, row, chart, rows);
             return 0;
         }
     }

@@ -10,8 +10,12 @@ TEST(ByteMatrix, LaysRowsOutContiguouslyAfterASpareElement) {
     uint8_t *block = &m[0][0] - 1;
     EXPECT_EQ(&m[1][0], block + 5);
     EXPECT_EQ(&m[2][3], block + 12);
-    // All 13 bytes belong to the block (the sanitizer run checks the bounds).
-    for (int i = 0; i < 13; ++i) block[i] = static_cast<uint8_t>(i);
+    // All 13 bytes belong to the block (the sanitizer run checks the
+    // bounds) and start at 0.
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_EQ(block[i], 0);
+        block[i] = static_cast<uint8_t>(i);
+    }
     release_cmatrix(m, 0, 2, 0, 3);
 }
 
@@ -40,12 +44,15 @@ TEST(ByteMatrix, ReportsEachFailedAllocationWithoutALineEnd) {
 
 TEST(ByteMatrix, RefusesSizesThatCannotBeRepresented) {
     uint8_t **m = nullptr;
-    // 2^32 x 2^32 elements overflow any size type; on a 32-bit system the
-    // 2^32 row pointers already do.
+    // 2^32 x 2^32 elements overflow any size type; the 2^32 row pointers
+    // alone are past the largest matrix.
     Captured overflow = capture_output([&] { m = cmatrix(INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX); });
     EXPECT_EQ(m, nullptr);
-    EXPECT_EQ(overflow.err, sizeof(void *) == 8 ? "allocation failure 2 in cmatrix()"
-                                                : "allocation failure 1 in cmatrix()");
+    EXPECT_EQ(overflow.err, "allocation failure 1 in cmatrix()");
+    // 2 x 2^30 elements: past the largest matrix, refused untouched.
+    Captured large = capture_output([&] { m = cmatrix(0, 1, 0, (1 << 30) - 1); });
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(large.err, "allocation failure 2 in cmatrix()");
     Captured negative = capture_output([&] { m = cmatrix(0, -5, 0, 3); });
     EXPECT_EQ(m, nullptr);
     EXPECT_EQ(negative.err, "allocation failure 1 in cmatrix()");

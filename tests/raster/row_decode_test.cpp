@@ -181,6 +181,15 @@ TEST_F(RowAccess, ShortRowsKeepTheBufferAndLongRowsAreCutAtTheWidth) {
     EXPECT_EQ(row_of(*o, 1, 0xEE), (kap::Bytes{3, 3, 3, 3, 3, 3, 3, 3, 4, 4}));
     const kap::Bytes row2 = row_of(*o, 2, 0xEE);
     EXPECT_TRUE(std::equal(row2.begin(), row2.end(), w.pixels.begin() + 20));
+
+    // However short the last run, nothing past it is written.
+    auto wide = kap::simple_chart(64, 1);
+    wide.raw_rows[0] = kap::row_record(1, kap::Bytes{5, 5, 6}, 4);
+    auto ow = open(wide);
+    kap::Bytes expected(64, 0xEE);
+    expected[0] = expected[1] = 5;
+    expected[2] = 6;
+    EXPECT_EQ(row_of(*ow, 0, 0xEE), expected);
 }
 
 TEST(RowLookup, ARecordCutShortByTheEndOfTheFileDeliversItsCompleteRuns) {
