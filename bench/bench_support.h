@@ -1,0 +1,19 @@
+// Shared pieces of the benchmarks: the benchmark chart, peak memory, and a
+// plain memory copy of the same bytes to compare against.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Path of a real chart, or empty (with a message) when the charts are absent.
+std::string bench_chart(const char *name);
+
+// Peak resident memory of the process so far, in bytes.
+std::size_t peak_memory_bytes();
+
+// Seconds for one memcpy of `bytes` bytes between two warm buffers (the
+// best of several runs).
+double memcpy_seconds(std::size_t bytes);
+
+double now_seconds();
