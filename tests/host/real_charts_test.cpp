@@ -7,6 +7,7 @@
 
 #include "chart/header.h"
 #include "host/nvch.h"
+#include "platform/heap.h"
 #include "open_chart.h"
 #include "sha256.h"
 #include "test_files.h"
@@ -136,3 +137,75 @@ INSTANTIATE_TEST_SUITE_P(Noaa, RealCharts, ::testing::ValuesIn(kCharts),
                              std::string n = info.param.file;
                              return "chart_" + n.substr(0, n.find('.'));
                          });
+
+namespace {
+
+struct SkewedChart {
+    const char *file;
+    int32_t width, height, min_x, min_y;
+    const char *upright_sha256;
+    bool every_row_direct;   // direct decoding of all of the 45-degree chart takes a minute
+};
+
+const SkewedChart kSkewed[] = {
+    {"12205_7.KAP", 2940, 1866, 0, -1321, "58591d1d23d40b72d5b66199efab6c0c227de6c41b90948817dff38d84ba85e4", true},
+    {"12205_12.KAP", 2550, 1832, -349, 0, "c30313e225f40a4f95c95b95713ef1c20090077e0451cbe9c885a498659f0422", true},
+    {"14771_1.KAP", 12269, 12272, 0, -6735, "5b73abd9f12c1c5774a44be410e668937108ae0fc4fdb89132b002bed97f4abe",
+     false},
+};
+
+void PrintTo(const SkewedChart &c, std::ostream *os) { *os << c.file; }
+
+std::string sha256_of(const std::vector<uint8_t> &pixels) {
+    Sha256 h;
+    h.update(pixels.data(), pixels.size());
+    return h.hex();
+}
+
+class SkewedRealCharts : public ::testing::TestWithParam<SkewedChart> {
+protected:
+    void SetUp() override { REQUIRE_REAL_CHARTS(); }
+};
+
+}  // namespace
+
+TEST_P(SkewedRealCharts, UprightPixelsMatchTheReferenceFromTheCache) {
+    const SkewedChart &c = GetParam();
+    HostRead read(real_chart(c.file));
+    ASSERT_NE(read.file, nullptr);
+    EXPECT_EQ(read.width, c.width);
+    EXPECT_EQ(read.height, c.height);
+    EXPECT_EQ(read.file->reader->skew_min_x, c.min_x);
+    EXPECT_EQ(read.file->reader->skew_min_y, c.min_y);
+    EXPECT_EQ(read.file->reader->row_cache_ready, 1);
+    EXPECT_EQ(read.sha256, c.upright_sha256);
+}
+
+TEST_P(SkewedRealCharts, DirectDecodingDeliversTheSameBytes) {
+    const SkewedChart &c = GetParam();
+    auto o = open_chart(real_chart(c.file));
+    ASSERT_EQ(o->result, 0);
+    heap_fail_after(0);   // the cache cannot be made
+    std::vector<uint8_t> first(static_cast<size_t>(c.width));
+    Captured output = capture_output([&] { BSB_getrow(0, first.data(), &o->chart); });
+    heap_fail_after(-1);
+    EXPECT_EQ(output.err, "allocation failure 1 in cmatrix()");
+    ASSERT_EQ(o->chart.reader->row_cache_failed, 1);
+    if (c.every_row_direct) {
+        EXPECT_EQ(sha256_of(o->all_rows()), c.upright_sha256);
+        return;
+    }
+    // Forty rows across the chart, against the cache's rows.
+    auto cached = open_chart(real_chart(c.file));
+    std::vector<uint8_t> direct_row(first.size()), cached_row(first.size());
+    for (int32_t y = 0; y < c.height; y += c.height / 40) {
+        ASSERT_EQ(BSB_getrow(y, direct_row.data(), &o->chart), 0);
+        ASSERT_EQ(BSB_getrow(y, cached_row.data(), &cached->chart), 0);
+        EXPECT_EQ(direct_row, cached_row) << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Noaa, SkewedRealCharts, ::testing::ValuesIn(kSkewed), [](const auto &info) {
+    std::string n = info.param.file;
+    return "chart_" + n.substr(0, n.find('.'));
+});

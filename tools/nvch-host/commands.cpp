@@ -1,0 +1,226 @@
+#include "commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chart_session.h"
+#include "json.h"
+#include "png_writer.h"
+#include "progress.h"
+
+namespace {
+
+void error(const std::string &message) { std::fprintf(stderr, "nvch-host: %s\n", message.c_str()); }
+
+std::string take(char *text) {
+    std::string copy = text ? text : "";
+    host_free(text);
+    return copy;
+}
+
+std::string first_of(char **list, int32_t count) {
+    std::string item = count > 0 && list ? take(list[0]) : "";
+    for (int32_t i = 1; list && i < count; ++i) host_free(list[i]);
+    host_free(list);
+    return item;
+}
+
+// Opens the chart through the exports, with the skew switch and latitude
+// of true scale the options ask for. Null after an error message.
+std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options &o, int32_t *title) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(o.chart, ignored)) {
+        error(o.chart + ": no such file");
+        return nullptr;
+    }
+    const int32_t skew = o.skew ? 1 : 0;
+    nvch.set_skew_state(&skew);
+    *title = -1;
+    ChartFile *file = nvch.FileTitleIdentifyAndOpen(o.chart.c_str(), title, 1);
+    if (*title != 0) {
+        error(o.chart + " is not a BSB chart (KAP file)");
+        return nullptr;
+    }
+    if (file == nullptr) {
+        error(o.chart + " could not be opened");
+        return nullptr;
+    }
+    // A Mercator open resets the latitude of true scale: set it afterwards.
+    if (o.set_lts) nvch.set_LTS(o.lts);
+    auto session = std::make_unique<ChartSession>(nvch, file);
+    const auto layers = session->layer_names();
+    if (layers.empty() || !session->open_layer(layers.front())) {
+        error(o.chart + ": its layer could not be opened");
+        return nullptr;
+    }
+    return session;
+}
+
+void print_info_text(const Options &o, int32_t title, ChartSession &s, const std::vector<std::string> &layers) {
+    std::printf("file: %s\n", o.chart.c_str());
+    std::printf("title index: %d (BSB Format)\n", title);
+    std::printf("layers:");
+    for (const auto &l : layers) std::printf(" %s", l.c_str());
+    std::printf("\nsize: %d x %d pixels, blocks of %d x %d\n", s.width(), s.height(), s.block_width(),
+                s.block_height());
+    if (const auto m = s.map_info()) {
+        std::printf("upper-left corner: %.3f, %.3f\n", m->upper_left_x, m->upper_left_y);
+        std::printf("pixel size: %.6f x %.6f (%s)\n", m->pixel_width, m->pixel_height, m->units.c_str());
+    }
+    int32_t mod_time = -1;
+    const auto colours = s.colours(&mod_time);
+    std::printf("colour table: %zu entries, modification time %d\n", colours.size(), mod_time);
+    for (size_t i = 0; i < colours.size(); ++i)
+        std::printf("  %3zu: %3d %3d %3d\n", i, colours[i].red, colours[i].green, colours[i].blue);
+    const auto wkt = s.coordinate_system();
+    std::printf("coordinate system: %s\n", wkt ? wkt->c_str() : "(none)");
+}
+
+void print_info_json(const Options &o, int32_t title, ChartSession &s, const std::vector<std::string> &layers) {
+    JsonObject j;
+    j.text("file", o.chart);
+    j.integer("title_index", title);
+    j.texts("layers", layers);
+    j.integer("width", s.width());
+    j.integer("height", s.height());
+    j.integer("block_width", s.block_width());
+    j.integer("block_height", s.block_height());
+    if (const auto m = s.map_info()) {
+        JsonObject map;
+        map.number("upper_left_x", m->upper_left_x);
+        map.number("upper_left_y", m->upper_left_y);
+        map.number("pixel_width", m->pixel_width);
+        map.number("pixel_height", m->pixel_height);
+        map.text("units", m->units);
+        j.object("map_info", map);
+    }
+    int32_t mod_time = -1;
+    const auto colours = s.colours(&mod_time);
+    JsonObject table;
+    table.integer("count", static_cast<int64_t>(colours.size()));
+    table.integer("modification_time", mod_time);
+    std::vector<std::vector<int64_t>> entries;
+    for (const Colour &c : colours) entries.push_back({c.red, c.green, c.blue});
+    table.integer_rows("entries", entries);
+    j.object("colour_table", table);
+    const auto wkt = s.coordinate_system();
+    if (wkt)
+        j.text("coordinate_system", *wkt);
+    else
+        j.null("coordinate_system");
+    std::printf("%s\n", j.str().c_str());
+}
+
+// Reads every row in turn into `row`, handing each to `sink`.
+template <typename Sink>
+bool for_each_row(ChartSession &s, std::vector<uint8_t> &row, Sink sink) {
+    Progress progress(s.height());
+    for (int32_t r = 0; r < s.height(); ++r) {
+        if (!s.read_row(static_cast<uint32_t>(r), row.data())) {
+            progress.done();
+            error("row " + std::to_string(r) + " could not be read");
+            return false;
+        }
+        if (!sink(row)) return false;
+        progress.step(r + 1);
+    }
+    progress.done();
+    return true;
+}
+
+}  // namespace
+
+int command_formats(const NvchExports &nvch) {
+    int32_t count = 0;
+    char **list = nullptr;
+    nvch.InstanceTitleListGet(&count, &list);
+    std::printf("title: %s\n", first_of(list, count).c_str());
+    char *description = nullptr;
+    nvch.InstanceDescriptionGet(&description);
+    std::printf("description: %s\n", take(description).c_str());
+    int32_t value = 0;
+    nvch.InstanceTemplateListGet(&list, &value);
+    std::printf("template: %s\n", first_of(list, 1).c_str());
+    nvch.InstanceExtListGet(&list);
+    std::printf("extension: %s\n", first_of(list, 1).c_str());
+    nvch.InstanceShortNameListGet(&list);
+    std::printf("short name: %s\n", first_of(list, 1).c_str());
+    nvch.InstancePixelTypesGet(&count, &list);
+    std::printf("pixel type: %s\n", first_of(list, count).c_str());
+    nvch.InstanceLayerTypesGet(&count, &list);
+    std::printf("layer type: %s\n", first_of(list, count).c_str());
+    return 0;
+}
+
+int command_info(const NvchExports &nvch, const Options &o) {
+    int32_t title = -1;
+    auto session = open_chart(nvch, o, &title);
+    if (!session) return 1;
+    const auto layers = session->layer_names();
+    if (o.json)
+        print_info_json(o, title, *session, layers);
+    else
+        print_info_text(o, title, *session, layers);
+    return 0;
+}
+
+int command_render(const NvchExports &nvch, const Options &o) {
+    int32_t title = -1;
+    auto session = open_chart(nvch, o, &title);
+    if (!session) return 1;
+    int32_t mod_time = -1;
+    const auto colours = session->colours(&mod_time);
+    std::vector<std::pair<std::string, std::string>> texts = {{"Source", o.chart}};
+    if (const auto wkt = session->coordinate_system()) texts.push_back({"Coordinate system", *wkt});
+    if (const auto m = session->map_info()) {
+        char info[256];
+        std::snprintf(info, sizeof info, "upper-left %.3f %.3f, pixel %.6f x %.6f %s", m->upper_left_x,
+                      m->upper_left_y, m->pixel_width, m->pixel_height, m->units.c_str());
+        texts.push_back({"Map information", info});
+    }
+    std::string problem;
+    PngWriter png(o.output, session->width(), session->height(), colours, texts, &problem);
+    if (!png.ok()) {
+        error(problem);
+        return 1;
+    }
+    std::vector<uint8_t> row(static_cast<size_t>(session->width()));
+    const bool read = for_each_row(*session, row, [&](const std::vector<uint8_t> &r) {
+        if (png.write_row(r.data())) return true;
+        error("cannot write " + o.output);
+        return false;
+    });
+    if (!read) return 1;
+    if (!png.finish()) {
+        error("cannot write " + o.output);
+        return 1;
+    }
+    return 0;
+}
+
+int command_dump(const NvchExports &nvch, const Options &o) {
+    int32_t title = -1;
+    auto session = open_chart(nvch, o, &title);
+    if (!session) return 1;
+    std::FILE *out = std::fopen(o.output.c_str(), "wb");
+    if (out == nullptr) {
+        error("cannot write " + o.output + ": " + std::strerror(errno));
+        return 1;
+    }
+    std::vector<uint8_t> row(static_cast<size_t>(session->width()));
+    bool ok = for_each_row(*session, row, [&](const std::vector<uint8_t> &r) {
+        if (std::fwrite(r.data(), 1, r.size(), out) == r.size()) return true;
+        error("cannot write " + o.output + ": " + std::strerror(errno));
+        return false;
+    });
+    if (std::fclose(out) != 0 && ok) {
+        error("cannot write " + o.output + ": " + std::strerror(errno));
+        ok = false;
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,52 @@
+#include "json.h"
+
+#include <cmath>
+#include <cstdio>
+
+void JsonObject::add(const std::string &key, const std::string &value) {
+    if (!body_.empty()) body_ += ",";
+    body_ += quote(key) + ":" + value;
+}
+
+void JsonObject::number(const std::string &key, double value) {
+    if (!std::isfinite(value)) {
+        null(key);
+        return;
+    }
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.17g", value);
+    add(key, digits);
+}
+
+void JsonObject::texts(const std::string &key, const std::vector<std::string> &values) {
+    std::string list = "[";
+    for (size_t i = 0; i < values.size(); ++i) list += (i ? "," : "") + quote(values[i]);
+    add(key, list + "]");
+}
+
+void JsonObject::integer_rows(const std::string &key, const std::vector<std::vector<int64_t>> &rows) {
+    std::string list = "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        list += i ? ",[" : "[";
+        for (size_t j = 0; j < rows[i].size(); ++j) list += (j ? "," : "") + std::to_string(rows[i][j]);
+        list += "]";
+    }
+    add(key, list + "]");
+}
+
+std::string JsonObject::quote(const std::string &text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}

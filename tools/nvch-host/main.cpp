@@ -1,0 +1,111 @@
+// nvch-host: a command-line host for the nvch plug-in. It loads the library
+// by file name, finds its exports by name and drives the chart through them
+// alone, as a mapping application does.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "exports.h"
+
+namespace {
+
+const char *kUsage =
+    "usage: nvch-host [--library PATH] COMMAND ...\n"
+    "  formats                              what the plug-in reads\n"
+    "  info CHART [--json] [--no-skew] [--lts DEGREES]\n"
+    "                                       identification, size, map information,\n"
+    "                                       colour table and coordinate system\n"
+    "  render CHART OUT.png [--no-skew] [--lts DEGREES]\n"
+    "                                       the chart as a paletted PNG\n"
+    "  dump CHART OUT.raw [--no-skew]       the delivered pixels, one byte each,\n"
+    "                                       rows top to bottom\n"
+    "--library PATH loads that library instead of the one built beside nvch-host.\n"
+    "--no-skew serves a skewed chart as stored; --lts sets the latitude of true\n"
+    "scale reported for Mercator charts.\n";
+
+int usage(const std::string &problem) {
+    if (!problem.empty()) std::fprintf(stderr, "nvch-host: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+struct Command {
+    std::string name;
+    Options options;
+    std::string library;
+};
+
+// Parses the command line; false with a problem for the usage message.
+bool parse(int argc, char **argv, Command *c, std::string *problem) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char *what) -> const char * {
+            if (i + 1 >= argc) {
+                *problem = a + " needs " + what;
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (a == "--library") {
+            const char *v = value("a path");
+            if (!v) return false;
+            c->library = v;
+        } else if (a == "--json") {
+            c->options.json = true;
+        } else if (a == "--no-skew") {
+            c->options.skew = false;
+        } else if (a == "--lts") {
+            const char *v = value("a number of degrees");
+            if (!v) return false;
+            char *end = nullptr;
+            c->options.lts = std::strtof(v, &end);
+            if (end == v || *end != '\0') {
+                *problem = std::string("--lts needs a number of degrees, not ") + v;
+                return false;
+            }
+            c->options.set_lts = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            *problem = "unknown option " + a;
+            return false;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.empty()) return false;
+    c->name = positional[0];
+    const size_t wanted = c->name == "formats" ? 1 : c->name == "info" ? 2 : 3;
+    if (c->name != "formats" && c->name != "info" && c->name != "render" && c->name != "dump") {
+        *problem = "unknown command " + c->name;
+        return false;
+    }
+    if (positional.size() != wanted) {
+        *problem = c->name + " takes " + std::to_string(wanted - 1) + " argument" + (wanted == 2 ? "" : "s");
+        return false;
+    }
+    if (wanted > 1) c->options.chart = positional[1];
+    if (wanted > 2) c->options.output = positional[2];
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Command command;
+    std::string problem;
+    if (!parse(argc, argv, &command, &problem)) return usage(problem);
+    if (command.library.empty()) command.library = default_library_path(argv[0]);
+    LoadedLibrary library;
+    NvchExports nvch{};
+    if (!load_exports(command.library, &library, &nvch, &problem)) {
+        std::fprintf(stderr, "nvch-host: %s\n", problem.c_str());
+        return 2;
+    }
+    if (command.name == "formats") return command_formats(nvch);
+    if (command.name == "info") return command_info(nvch, command.options);
+    if (command.name == "render") return command_render(nvch, command.options);
+    return command_dump(nvch, command.options);
+}

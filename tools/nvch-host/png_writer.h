@@ -1,0 +1,31 @@
+// Writes a paletted 8-bit PNG row by row with libpng.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "chart_session.h"
+
+class PngWriter {
+public:
+    // Opens `path`; `error` says why when it cannot be written.
+    PngWriter(const std::string &path, int32_t width, int32_t height, const std::vector<Colour> &palette,
+              const std::vector<std::pair<std::string, std::string>> &texts, std::string *error);
+    ~PngWriter();
+    PngWriter(const PngWriter &) = delete;
+    PngWriter &operator=(const PngWriter &) = delete;
+
+    bool ok() const { return ok_; }
+    bool write_row(const uint8_t *pixels);
+    bool finish();
+
+private:
+    std::FILE *file_ = nullptr;
+    void *png_ = nullptr;    // png_structp
+    void *info_ = nullptr;   // png_infop
+    bool ok_ = false;
+    bool finished_ = false;
+};
