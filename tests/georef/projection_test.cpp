@@ -104,7 +104,7 @@ TEST(ProjectionSetup, LongitudeStepFollowsTheSwitchThroughARealTransform) {
     set_lon_normalisation(1);
     const double on = project(s.transform, -190.0, 10.0).x;
     EXPECT_NEAR(off, -kGrs80Major * 190 * kRadians, 1e-6);
-    EXPECT_LT(off, -kGrs80Major * M_PI);   // beyond the -180 degree position
+    EXPECT_LT(off, -kGrs80Major * 180 * kRadians);   // beyond the -180 degree position
     EXPECT_NEAR(on, kGrs80Major * 170 * kRadians, 1e-6);
     set_lon_normalisation(0);
 }

@@ -44,15 +44,23 @@ Outcome run(const std::string &program, const std::string &arguments) {
     TempDir dir;
     const std::string out = dir.path("out"), err = dir.path("err");
     const std::string line = quoted(program) + " " + arguments + " >" + quoted(out) + " 2>" + quoted(err);
-    const int raw = std::system(line.c_str());
     Outcome r;
 #if defined(_WIN32)
-    r.status = raw;
+    // cmd.exe drops the first and last quote of a line that starts with one.
+    r.status = std::system(quoted(line).c_str());
+    // Text written to a Windows console stream ends its lines in CR LF.
+    auto lines = [](std::string text) {
+        std::erase(text, '\r');
+        return text;
+    };
+    r.out = lines(slurp(out));
+    r.err = lines(slurp(err));
 #else
+    const int raw = std::system(line.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
     r.out = slurp(out);
     r.err = slurp(err);
+#endif
     return r;
 }
 
@@ -253,7 +261,7 @@ TEST(CommandLineHost, NamesAMissingExport) {
 
 TEST(Samples, AreRegeneratedByteForByte) {
     TempDir dir;
-    ASSERT_EQ(run(NVCH_MAKE_SAMPLES, quoted(dir.path(""))).status, 0);
+    ASSERT_EQ(run(NVCH_MAKE_SAMPLES, quoted(dir.path("."))).status, 0);
     for (const char *name : {"harbour.kap", "harbour_skewed.kap"}) {
         const std::string made = slurp(dir.path(name)), committed = slurp(sample(name));
         EXPECT_FALSE(committed.empty()) << name;
