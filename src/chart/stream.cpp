@@ -63,7 +63,6 @@ ChartStream *stream_open_binary(const char *path) {
 ChartStream *stream_open_memory(const uint8_t *data, int64_t size) {
     ChartStream *s = stream_new();
     if (s == nullptr) return nullptr;
-    // A view: a private copy keeps stream_close uniform.
     auto *bytes = static_cast<uint8_t *>(lib_malloc(static_cast<std::size_t>(size)));
     if (bytes == nullptr) {
         lib_free(s);

@@ -24,8 +24,8 @@ constexpr int kStreamEof = -1;
 ChartStream *stream_open_text(const char *path);
 // Opens `path` in binary mode ("rb") and reads it whole, or nothing.
 ChartStream *stream_open_binary(const char *path);
-// Wraps bytes the caller keeps alive (tests, fuzzers); the stream does not
-// own them.
+// A binary stream over a copy of the given bytes (header text in tests and
+// fuzzers), or nothing.
 ChartStream *stream_open_memory(const uint8_t *data, int64_t size);
 void stream_close(ChartStream *s);
 

@@ -154,8 +154,3 @@ TEST(FieldLookup, MatchesTokensThatMerelyBeginWithTheKey) {
     EXPECT_EQ(field("NOSLASH", "NO", 1), "<none>");
 }
 
-TEST(TextUpcase, UpperCasesInPlace) {
-    char name[] = "transverse mercator";
-    text_upcase(name);
-    EXPECT_STREQ(name, "TRANSVERSE MERCATOR");
-}

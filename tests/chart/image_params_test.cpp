@@ -37,18 +37,6 @@ TEST(ColourDepth, GivesTheValueMaskAndPaletteSizeOfEachDepth) {
     }
 }
 
-TEST(ColourDepth, RefusesDepthsOutsideOneToSevenWithBothMessages) {
-    TempDir dir;
-    for (const char *ifm : {"IFM/0", "IFM/8", "IFM/-1", "IFM/x"}) {
-        auto w = chart_with([&](auto &h) { replace_record(h, "IFM", ifm); });
-        auto opened = open_chart(dir.write("d.kap", w.build()));
-        EXPECT_EQ(opened->result, -1) << ifm;
-        EXPECT_EQ(opened->output.err, "failed to get color mode\nCan't get color mode for BSB file\n") << ifm;
-        EXPECT_EQ(opened->output.out, "");
-        EXPECT_EQ(opened->chart.reader, nullptr);
-    }
-}
-
 TEST(ColourDepth, WithoutIfmReadsTheByteBeforeTheIndexTable) {
     TempDir dir;
     auto w = chart_with([](auto &h) { remove_record(h, "IFM"); }, 3);

@@ -183,32 +183,16 @@ TEST_F(Georef, ACompleteArcRecordIsTakenAsWritten) {
     auto none = open(chart_with_refs({{0, 0, 50, -1}}));
     EXPECT_EQ(incomplete->chart.upper_left_x, none->chart.upper_left_x);
     EXPECT_EQ(incomplete->chart.pixel_size_y, none->chart.pixel_size_y);
-    // An ARC chart needs no reference points at all.
-    auto arc_only = open(chart_with_refs({}, {"ARC/UX=1,UY=2,DX=3,DY=4"}));
-    EXPECT_EQ(arc_only->result, 0);
-}
-
-TEST_F(Georef, RefusesReferencePointsItCannotUse) {
-    const struct {
-        std::vector<std::string> refs;
-        std::string err;
-    } cases[] = {
-        {{"REF/0,0,0,50,-1", "REF/2,500,400,49.9,-0.9"},
-         "Bad REF record (point numbers must run from 1 to 2 once each): REF/0,0,0,50,-1\n"},
-        {{"REF/1,0,0,50,-1", "REF/3,500,400,49.9,-0.9"},
-         "Bad REF record (point numbers must run from 1 to 2 once each): REF/3,500,400,49.9,-0.9\n"},
-        {{"REF/1,0,0,50,-1", "REF/1,500,400,49.9,-0.9"},
-         "Bad REF record (point numbers must run from 1 to 2 once each): REF/1,500,400,49.9,-0.9\n"},
-        {{"REF/1,0,0,50", "REF/2,500,400,49.9,-0.9"}, "Bad REF record (expected n,x,y,lat,lon): REF/1,0,0,50\n"},
-        {{"REF/1,0,0,nan,-1"}, "Bad REF record (expected n,x,y,lat,lon): REF/1,0,0,nan,-1\n"},
-        {{}, "No REF points and no complete ARC record: cannot place the chart\n"},
-    };
-    for (const auto &c : cases) {
-        auto o = open(chart_with_refs({}, c.refs));
-        EXPECT_EQ(o->result, -1);
-        EXPECT_EQ(o->output.err, c.err);
-        EXPECT_EQ(o->output.out, "");
-    }
+    // An ARC chart needs no reference points at all, and a skewed one keeps
+    // the size of the upright image it delivers.
+    auto arc_only = chart_with_refs({}, {"ARC/UX=1,UY=2,DX=3,DY=4"});
+    arc_only.header[3] = "KNP/SC=20000,GD=NAD83,PR=MERCATOR,PP=50.0,SK=30";
+    auto skewed = open(arc_only);
+    ASSERT_EQ(skewed->result, 0);
+    EXPECT_EQ(skewed->chart.reader->skewed, 1);
+    EXPECT_EQ(skewed->chart.width, 22);   // 20 x 10 turned by 30 degrees
+    EXPECT_EQ(skewed->chart.height, 17);
+    EXPECT_EQ(skewed->chart.pixel_size_y, 4);
 }
 
 TEST_F(Georef, RefusesChartsWhoseProjectionCannotBeSetUp) {

@@ -231,12 +231,13 @@ TEST_F(Hostile, RunsFarLongerThanTheWidthAndEndlessContinuationBytes) {
 }
 
 TEST_F(Hostile, ColourDepthsOutsideOneToSeven) {
-    for (const char *ifm : {"IFM/0", "IFM/8", "IFM/255"}) {
+    for (const char *ifm : {"IFM/0", "IFM/8", "IFM/255", "IFM/-1", "IFM/x"}) {
         auto w = chart();
         set_record(w, "IFM", ifm);
         const Examined e = examine_bytes(w.build());
         EXPECT_EQ(e.result, -1);
         EXPECT_EQ(e.output.err, "failed to get color mode\nCan't get color mode for BSB file\n");
+        EXPECT_EQ(e.output.out, "");
     }
 }
 
@@ -299,16 +300,6 @@ TEST_F(Hostile, SkewedSizesWhoseCacheOrRotationCannotBeHad) {
     EXPECT_EQ(BSB_getrow(-1, row.data(), &on->chart), -1);
 }
 
-TEST_F(Hostile, RowsPerEntryOfZeroOrBelow) {
-    for (const char *ost : {"OST/0", "OST/-7"}) {
-        auto w = chart();
-        set_record(w, "OST", ost);
-        const Examined e = examine_bytes(w.build());
-        ASSERT_EQ(e.result, 0);
-        EXPECT_EQ(e.pixels, w.pixels) << ost;
-    }
-}
-
 TEST_F(Hostile, PaletteIndicesOutsideTheArrays) {
     auto w = kap::simple_chart(24, 8, 7, 0);
     w.header.insert(w.header.end(), {"RGB/-1,1,2,3", "RGB/129,4,5,6", "RGB/100000,7,8,9", "RGB/128,10,11,12"});
@@ -329,6 +320,7 @@ TEST_F(Hostile, ReferencePointsThatCannotBeUsed) {
         {"REF/6,5,5,50.0,-1.0", "Bad REF record (point numbers must run from 1 to 5 once each): REF/6,5,5,50.0,-1.0\n"},
         {"REF/4,5,5,50.0,-1.0", "Bad REF record (point numbers must run from 1 to 5 once each): REF/4,5,5,50.0,-1.0\n"},
         {"REF/5,5,5", "Bad REF record (expected n,x,y,lat,lon): REF/5,5,5\n"},
+        {"REF/5,5,5,nan,-1", "Bad REF record (expected n,x,y,lat,lon): REF/5,5,5,nan,-1\n"},
     };
     for (const auto &c : cases) {
         auto w = chart();
@@ -336,7 +328,13 @@ TEST_F(Hostile, ReferencePointsThatCannotBeUsed) {
         const Examined e = examine_bytes(w.build());
         EXPECT_EQ(e.result, -1) << c.ref;
         EXPECT_EQ(e.output.err, c.err);
+        EXPECT_EQ(e.output.out, "");
     }
+    auto none = chart();
+    std::erase_if(none.header, [](const std::string &l) { return l.rfind("REF", 0) == 0; });
+    const Examined e = examine_bytes(none.build());
+    EXPECT_EQ(e.result, -1);
+    EXPECT_EQ(e.output.err, "No REF points and no complete ARC record: cannot place the chart\n");
 }
 
 TEST_F(Hostile, DatumShiftWrittenAsText) {
