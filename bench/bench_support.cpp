@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,4 +55,12 @@ double memcpy_seconds(std::size_t bytes) {
         from[run] = to[bytes - 1 - run];   // keep the copies observable
     }
     return best;
+}
+
+int run_summary_then_benchmarks(void (*summary)(), int argc, char **argv) {
+    summary();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

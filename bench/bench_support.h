@@ -17,3 +17,7 @@ std::size_t peak_memory_bytes();
 double memcpy_seconds(std::size_t bytes);
 
 double now_seconds();
+
+// Runs `summary` first, while the process's peak memory is its own, then
+// the registered benchmarks; returns main's status.
+int run_summary_then_benchmarks(void (*summary)(), int argc, char **argv);

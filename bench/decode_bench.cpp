@@ -108,10 +108,4 @@ void summary() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    summary();   // first, while the peak memory is the summary's own
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return run_summary_then_benchmarks(summary, argc, argv); }
