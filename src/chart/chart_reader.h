@@ -11,6 +11,11 @@ struct HeaderLines {
     char **lines = nullptr;
     int32_t count = 0;
     int32_t room = 0;   // slots allocated in `lines`
+    // The last record's length and allocated size: continuation lines join
+    // onto it, and a record continued over thousands of lines must not be
+    // measured and copied again for each.
+    size_t last_length = 0;
+    size_t last_capacity = 0;
 };
 
 struct ChartReader {

@@ -21,6 +21,8 @@ bool store_record(HeaderLines &h, const char *line) {
     char *copy = text_copy(line);
     if (copy == nullptr) return false;
     h.lines[h.count++] = copy;
+    h.last_length = std::strlen(copy);
+    h.last_capacity = h.last_length + 1;
     return true;
 }
 
@@ -39,17 +41,24 @@ bool grow_if_full(HeaderLines &h) {
 bool join_continuation(HeaderLines &h, const char *line) {
     if (h.count == 0) return true;   // nothing to continue: the line is dropped
     char *record = h.lines[h.count - 1];
-    const std::size_t length = std::strlen(record);
+    const std::size_t length = h.last_length;
     const std::size_t kept = length - line_end_length(record, length);
     const bool add_comma = kept > 0 && record[kept - 1] != ',';
     const char *tail = line + 4;
     const std::size_t tail_length = std::strlen(tail);
-    auto *joined = static_cast<char *>(lib_realloc(record, kept + (add_comma ? 1 : 0) + tail_length + 1));
-    if (joined == nullptr) return false;
+    const std::size_t needed = kept + (add_comma ? 1 : 0) + tail_length + 1;
+    if (needed > h.last_capacity) {
+        // Grows geometrically, so that many joins copy the record few times.
+        const std::size_t capacity = needed > 2 * h.last_capacity ? needed : 2 * h.last_capacity;
+        auto *grown = static_cast<char *>(lib_realloc(record, capacity));
+        if (grown == nullptr) return false;
+        record = h.lines[h.count - 1] = grown;
+        h.last_capacity = capacity;
+    }
     std::size_t at = kept;
-    if (add_comma) joined[at++] = ',';
-    std::memcpy(joined + at, tail, tail_length + 1);
-    h.lines[h.count - 1] = joined;
+    if (add_comma) record[at++] = ',';
+    std::memcpy(record + at, tail, tail_length + 1);
+    h.last_length = needed - 1;
     return true;
 }
 
