@@ -34,6 +34,7 @@ struct ChartReader {
     int32_t skew_min_x = 0;       // smallest rotated corner coordinates
     int32_t skew_min_y = 0;
     uint8_t *source_row = nullptr;
+    int32_t source_row_reach = 0;  // bytes of source_row decoding has written
     uint8_t **row_cache = nullptr;
     int32_t row_cache_ready = 0;
     int32_t row_cache_failed = 0;

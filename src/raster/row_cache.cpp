@@ -8,11 +8,14 @@
 
 namespace {
 
-// Direct decoding. The scratch row is cleared first, so that a damaged row
-// shows the same pixels as it would in the (zero-filled) cache.
+// Direct decoding. The scratch row starts zero-filled and the part earlier
+// rows wrote is cleared first, so that a damaged row shows the same pixels
+// as it would in the (zero-filled) cache. Only that part: a damaged header
+// may claim a width in the billions for rows of a few pixels.
 uint8_t *decode_into_scratch(int32_t row, uint8_t *scratch, ChartFile *chart) {
-    std::memset(scratch, 0, static_cast<std::size_t>(chart->reader->source_width));
-    kap_decode_row(row, scratch, chart);
+    ChartReader *r = chart->reader;
+    std::memset(scratch, 0, static_cast<std::size_t>(r->source_row_reach));
+    kap_decode_row_reach(row, scratch, chart, &r->source_row_reach);
     return scratch;
 }
 

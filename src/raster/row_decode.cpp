@@ -1,5 +1,6 @@
 #include "raster/row_decode.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "raster/skew.h"
@@ -109,6 +110,12 @@ int32_t kap_read_row(ChartReader *reader, uint8_t *buffer, int32_t width) {
 }
 
 uint8_t *kap_decode_row(int32_t row, uint8_t *buffer, ChartFile *chart) {
+    int32_t reach = 0;
+    return kap_decode_row_reach(row, buffer, chart, &reach);
+}
+
+uint8_t *kap_decode_row_reach(int32_t row, uint8_t *buffer, ChartFile *chart, int32_t *reach) {
+    *reach = 0;
     ChartReader *reader = chart->reader;
     ChartStream *s = reader->file;
     if (row < 0 || reader->index_offset < 0) return nullptr;
@@ -126,9 +133,9 @@ uint8_t *kap_decode_row(int32_t row, uint8_t *buffer, ChartFile *chart) {
     const int32_t width = reader->skewed ? reader->source_width : chart->width;
     for (int32_t pass = row - entry * per_entry; pass > 0; --pass) {
         stream_getc(s);
-        kap_read_row(reader, buffer, width);
+        *reach = std::max(*reach, kap_read_row(reader, buffer, width));
     }
-    kap_read_row(reader, buffer, width);
+    *reach = std::max(*reach, kap_read_row(reader, buffer, width));
     return buffer;
 }
 

@@ -37,3 +37,7 @@ int32_t kap_read_row(ChartReader *reader, uint8_t *buffer, int32_t width);
 // with the buffer untouched, when the index entry or the record offset lies
 // outside the file.
 uint8_t *kap_decode_row(int32_t row, uint8_t *buffer, ChartFile *chart);
+
+// kap_decode_row that also reports `reach`: one past the last pixel that any
+// record it decoded (passed-over rows included) wrote into the buffer.
+uint8_t *kap_decode_row_reach(int32_t row, uint8_t *buffer, ChartFile *chart, int32_t *reach);

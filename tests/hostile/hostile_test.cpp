@@ -291,6 +291,21 @@ TEST_F(Hostile, SkewedSizesWhoseCacheOrRotationCannotBeHad) {
     EXPECT_EQ(o->chart.reader->row_cache_failed, 1);
     EXPECT_EQ(std::count(row.begin(), row.end(), 0xEE), 0);
 
+    // Turned a quarter: 2^31 - 1 stored pixels a row become 2^31 - 1 rows
+    // of 8 pixels. Without a cache each row is decoded on demand into the
+    // scratch row, of which only what a row writes is ever cleared.
+    auto quarter = chart();
+    set_record(quarter, "BSB", "BSB/NA=X,RA=2147483647,8");
+    set_record(quarter, "KNP", "KNP/SC=1,PR=MERCATOR,PP=1,SK=90");
+    auto oq = open_chart(write(quarter.build()));
+    ASSERT_EQ(oq->result, 0) << oq->output.err;
+    EXPECT_EQ(oq->chart.width, 8);
+    Bytes narrow_row(8, 0xEE);
+    for (int32_t y : {0, 1, 23, 24, 1000000}) {
+        Captured quiet = capture_output([&] { EXPECT_EQ(BSB_getrow(oq->chart.height - 1 - y, narrow_row.data(), &oq->chart), 0); });
+    }
+    EXPECT_EQ(oq->chart.reader->row_cache_failed, 1);
+
     // Tall and narrow, skewed: the open keeps a one-byte scratch row.
     auto narrow = chart();
     set_record(narrow, "BSB", "BSB/NA=X,RA=1,2000000000");
