@@ -83,24 +83,12 @@ int32_t kap_read_row(ChartReader *reader, uint8_t *buffer, int32_t width) {
     const uint8_t *p = skip_row_number(stream_cursor(s), end);
     const RunFormat format = run_format(reader);
     int64_t i = 0;
-    // The same steps as parse_run, written out: this loop is the decoder's
-    // hot path, and a plain memset per run beats anything cleverer here.
-    while (p < end) {
-        uint8_t byte = *p++;
-        if (byte == 0) break;
-        const auto value = static_cast<uint8_t>((byte & 0x7F) >> format.shift);
-        int64_t count = byte & format.count_bits;
-        while (byte & 0x80) {
-            if (p == end) {   // the partly read run is dropped
-                stream_advance_to(s, p);
-                return static_cast<int32_t>(i);
-            }
-            byte = *p++;
-            count = count * 128 + (byte & 0x7F);
-            if (count > kCountCeiling) count = kCountCeiling;
-        }
+    uint8_t value = 0;
+    int64_t count = 0;
+    while (parse_run(p, end, format, value, count) == kRunRead) {
         const int64_t room = width - i;
         if (room <= 0) continue;   // the row is full: runs are read and dropped
+        // A plain memset per run: anything cleverer measured slower here.
         const int64_t n = count + 1 < room ? count + 1 : room;
         std::memset(buffer + i, value, static_cast<std::size_t>(n));
         i += n;
