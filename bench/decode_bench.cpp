@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "host/nvch.h"
+#include "nvch.h"
 
 namespace {
 

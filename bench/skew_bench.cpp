@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "host/nvch.h"
+#include "nvch.h"
 
 namespace {
 

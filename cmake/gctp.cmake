@@ -17,10 +17,5 @@ add_library(gctp_switchable STATIC IMPORTED GLOBAL)
 set_target_properties(gctp_switchable PROPERTIES IMPORTED_LOCATION "${GCTP_SWITCHABLE}")
 add_dependencies(gctp_switchable gctp_switchable_archive)
 
-# GCTP's transforms call the library's longitude step, so the step's object
-# goes wherever the archive goes, ahead of it on the link line.
-add_library(nvch_lon_step OBJECT "${CMAKE_SOURCE_DIR}/src/georef/lon_step.cpp")
-target_include_directories(nvch_lon_step PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_SOURCE_DIR}/src/chart")
-set_target_properties(nvch_lon_step PROPERTIES CXX_VISIBILITY_PRESET hidden)
 add_library(nvch_gctp INTERFACE)
-target_link_libraries(nvch_gctp INTERFACE $<TARGET_OBJECTS:nvch_lon_step> gctp_switchable)
+target_link_libraries(nvch_gctp INTERFACE gctp_switchable)

@@ -1,8 +1,13 @@
-// The header reader and the record and field lookups on arbitrary text.
+// The header reader and every lookup on arbitrary text: the records kept,
+// the record and field lookups, and the reference points. A record found
+// under a name begins with that name; a field joined over more tokens
+// begins with the field joined over fewer.
 #include <cstdint>
 #include <cstring>
 
 #include "chart/header.h"
+#include "chart/reader_lifecycle.h"
+#include "fuzz_support.h"
 #include "georef/georef.h"
 
 namespace {
@@ -10,30 +15,40 @@ namespace {
 const char *const kKeys[] = {"RA", "SK", "PR", "PP", "P1", "P5", "P6", "UN", " UN", "UX", "DY", "NA", "X", "", "RAX"};
 const char *const kRecords[] = {"VER", "CHT", "KNP", "OST", "BSB", "IFM", "ARC", "DTM", "REF", "RGB"};
 
+void check_field_joins(const char *record, const char *key) {
+    FieldText shorter = kap_get_field(record, key, 1);
+    for (int32_t tokens = 2; tokens <= 3; ++tokens) {
+        FieldText longer = kap_get_field(record, key, tokens);
+        FUZZ_CHECK(!shorter == !longer);
+        if (!shorter) return;
+        FUZZ_CHECK(std::strncmp(longer.get(), shorter.get(), std::strlen(shorter.get())) == 0);
+        shorter = std::move(longer);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ChartReader *reader = chart_reader_new();
-    reader->file = stream_open_memory(data, static_cast<int64_t>(size));
+    reader->stream = stream_open_memory(data, static_cast<int64_t>(size));
     const int32_t limit = size > 0 && (data[0] & 1) ? 100 : 1000;
-    kap_read_header(reader, limit);
+    const int32_t records = kap_read_header(reader, limit);
+    FUZZ_CHECK(records <= limit);
     const HeaderLines &h = reader->header;
     for (const char *name : kRecords) {
-        const char *record = kap_find_record(h.lines, h.count, name);
+        const char *record = kap_find_record(h, name);
         if (record == nullptr) continue;
-        for (const char *key : kKeys)
-            for (int32_t tokens = 1; tokens <= 3; ++tokens) {
-                FieldText value = kap_get_field(record, key, tokens);
-                if (value) text_upcase(value.get());
-            }
+        FUZZ_CHECK(std::strncmp(record, name, 3) == 0);
+        for (const char *key : kKeys) check_field_joins(record, key);
     }
     for (int32_t i = 0; i < h.count; ++i) {
-        FieldText value = kap_get_field(h.lines[i], "RA", 2);
+        FieldText value = kap_get_field(h.lines[i], "PR", 1);
+        if (value) text_upcase(value.get());
         FieldText trimmed = record_without_line_end(h.lines[i]);
+        if (trimmed) FUZZ_CHECK(std::strncmp(trimmed.get(), h.lines[i], std::strlen(trimmed.get())) == 0);
     }
     RefPoints points;
     if (read_ref_points(h.lines, h.count, &points) == 0) release_ref_points(&points);
-    stream_close(reader->file);
     chart_reader_free(reader);
     return 0;
 }

@@ -7,9 +7,10 @@
 
 #include "chart/header.h"
 #include "chart/image_params.h"
+#include "chart/reader_lifecycle.h"
+#include "common/process_state.h"
 #include "georef/georef.h"
-#include "raster/row_cache.h"
-#include "raster/row_decode.h"
+#include "raster/run_decode.h"
 #include "raster/skew.h"
 
 namespace {
@@ -31,7 +32,7 @@ ChartStream *open_under_any_name(const char *path, char *found_name) {
 
 // The "OST" value, one row per index entry when it is missing or below 1.
 int32_t read_rows_per_entry(const HeaderLines &h) {
-    const char *ost = kap_find_record(h.lines, h.count, "OST");
+    const char *ost = kap_find_record(h, "OST");
     if (ost == nullptr || std::strlen(ost) < 4) return 1;
     const int32_t rows = text_to_int(ost + 4);
     return rows >= 1 ? rows : 1;
@@ -40,20 +41,11 @@ int32_t read_rows_per_entry(const HeaderLines &h) {
 // Turns skew on when the "KNP" record's SK field reads as a non-zero,
 // finite angle and the skew switch is on.
 int32_t read_skew(ChartFile *chart, const char *knp) {
-    ChartReader *reader = chart->reader;
-    reader->skewed = 0;
     FieldText value = kap_get_field(knp, "SK", 1);
     if (!value) return 0;
     const double degrees = text_to_double(value.get());
     if (degrees == 0.0 || !std::isfinite(degrees) || skew_switch == 0) return 0;
     return skew_setup(chart, degrees);
-}
-
-void release_palette(ChartFile *chart) {
-    lib_free(chart->palette_red);
-    lib_free(chart->palette_green);
-    lib_free(chart->palette_blue);
-    chart->palette_red = chart->palette_green = chart->palette_blue = nullptr;
 }
 
 }  // namespace
@@ -62,7 +54,7 @@ int32_t chart_open_sequence(ChartFile *chart) {
     ChartReader *reader = chart->reader;
     if (kap_read_header(reader, kOpenRecordLimit) < 1) return -1;
     const HeaderLines &h = reader->header;
-    reader->index_offset = kap_index_offset(reader->file);
+    reader->index_offset = kap_index_offset(reader->stream);
     if (kap_read_depth(reader) != 0) {
         std::fputs("Can't get color mode for BSB file\n", stderr);
         return -1;
@@ -76,35 +68,45 @@ int32_t chart_open_sequence(ChartFile *chart) {
         std::fputs("failed to get space for the palette in BSB_open\n", stderr);
         return -1;
     }
-    reader->row_cache_failed = 0;
-    const char *knp = kap_find_record(h.lines, h.count, "KNP");
+    const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return -1;
     if (read_skew(chart, knp) != 0) return -1;
-    reader->row_cache_ready = 0;
     return georeference_chart(chart);
 }
 
-extern "C" int32_t BSB_exist(const char *path, char *found_name) {
-    std::signal(SIGSEGV, SIG_DFL);
-    if (path == nullptr || found_name == nullptr) return 0;
+int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {
     ChartReader *reader = chart_reader_new();
-    if (reader == nullptr) return 0;
-    reader->file = open_under_any_name(path, found_name);
-    if (reader->file == nullptr) {
-        std::printf("Unable to open the file %s [.KAP][.kap]\n", path);
-        chart_reader_free(reader);
+    if (reader == nullptr) {
+        stream_close(stream);
+        std::fputs("failed to get space for header in BSB_open\n", stderr);
+        return -1;
+    }
+    reader->stream = stream;
+    chart->reader = reader;
+    if (chart_open_sequence(chart) != 0) {
+        chart_release(chart);
+        return -1;
+    }
+    return 0;
+}
+
+int32_t chart_probe_stream(ChartStream *stream) {
+    ChartReader *reader = chart_reader_new();
+    if (reader == nullptr) {
+        stream_close(stream);
         return 0;
     }
+    reader->stream = stream;
     const int32_t records = kap_read_header(reader, kProbeRecordLimit);
-    stream_close(reader->file);
-    reader->file = nullptr;
+    stream_close(reader->stream);   // the rest works on the records in memory
+    reader->stream = nullptr;
     const HeaderLines &h = reader->header;
     int32_t result = 0;
-    if (records < 2 || kap_find_record(h.lines, h.count, "VER") == nullptr) {
+    if (records < 2 || kap_find_record(h, "VER") == nullptr) {
         result = 0;
-    } else if (kap_find_record(h.lines, h.count, "CHT") != nullptr) {
+    } else if (kap_find_record(h, "CHT") != nullptr) {
         std::fputs("This looks like a .bsb instead of a .kap file\n", stdout);
-    } else if (kap_find_record(h.lines, h.count, "KNP") != nullptr) {
+    } else if (kap_find_record(h, "KNP") != nullptr) {
         result = 1;
     } else {
         std::fputs("Missing a KNP header line!  Can't process.\n", stdout);
@@ -113,41 +115,30 @@ extern "C" int32_t BSB_exist(const char *path, char *found_name) {
     return result;
 }
 
+extern "C" int32_t BSB_exist(const char *path, char *found_name) {
+    std::signal(SIGSEGV, SIG_DFL);
+    if (path == nullptr || found_name == nullptr) return 0;
+    ChartStream *stream = open_under_any_name(path, found_name);
+    if (stream == nullptr) {
+        std::printf("Unable to open the file %s [.KAP][.kap]\n", path);
+        return 0;
+    }
+    return chart_probe_stream(stream);
+}
+
 extern "C" int32_t BSB_open(const char *path, int32_t, int32_t, int32_t, int32_t, ChartFile *chart) {
     // A record that is already open would lose its reader.
     if (chart == nullptr || chart->reader != nullptr) return -1;
-    ChartReader *reader = chart_reader_new();
-    if (reader == nullptr) {
-        std::fputs("failed to get space for header in BSB_open\n", stderr);
-        return -1;
-    }
-    reader->file = stream_open_binary(path);
-    if (reader->file == nullptr) {
+    ChartStream *stream = stream_open_binary(path);
+    if (stream == nullptr) {
         std::fputs("Error: (BSB_open) fopen failed\n", stderr);
-        chart_reader_free(reader);
         return -1;
     }
-    chart->reader = reader;
-    const int32_t result = chart_open_sequence(chart);
-    if (result != 0) {
-        stream_close(reader->file);
-        release_palette(chart);
-        chart_reader_free(reader);
-        chart->reader = nullptr;
-        return -1;
-    }
-    return 0;
+    return chart_open_stream(chart, stream);
 }
 
 extern "C" int32_t BSB_close(ChartFile *chart) {
-    if (chart == nullptr || chart->reader == nullptr) return 0;
-    ChartReader *reader = chart->reader;
-    stream_close(reader->file);
-    reader->file = nullptr;
-    row_cache_free(chart);
-    chart_reader_free(reader);
-    release_palette(chart);
-    chart->reader = nullptr;
+    chart_release(chart);
     return 0;
 }
 

@@ -1,10 +1,11 @@
-// The reader state of one open chart, and the process-wide reader settings.
+// The records of one open chart's reader state. Plain records only: the
+// functions that make and release them are in chart/reader_lifecycle.h.
 #pragma once
 
 #include <cstdint>
 
-#include "chart/bsb.h"
-#include "chart/stream.h"
+#include "bsb.h"
+#include "common/stream.h"
 
 // The header records in file order, each with its line end.
 struct HeaderLines {
@@ -18,37 +19,38 @@ struct HeaderLines {
     size_t last_capacity = 0;
 };
 
+// How BSB_getrow serves the chart's rows. A skewed chart starts untried;
+// its first row request decides, for good, between the whole-image cache
+// and decoding stored rows on demand.
+enum class RowMode : int32_t {
+    stored,           // rows come straight from the file
+    skewed_untried,   // served upright; the cache has not been attempted
+    skewed_cached,    // served upright from the whole-image cache
+    skewed_direct,    // served upright, each stored row decoded on demand
+};
+
 struct ChartReader {
-    ChartStream *file = nullptr;
-    int32_t depth = 0;            // bits per pixel value, 1 to 7
-    int32_t index_offset = 0;     // file offset of the row index table
+    ChartStream *stream = nullptr;   // the chart file's bytes
+    int32_t depth = 0;               // bits per pixel value, 1 to 7
+    int32_t index_offset = 0;        // file offset of the row index table
     HeaderLines header;
-    int32_t rows_per_entry = 1;   // rows covered by one index entry ("OST")
-    uint8_t value_mask = 0;       // value bits of a run's first byte
+    int32_t rows_per_entry = 1;      // rows covered by one index entry ("OST")
+    uint8_t value_mask = 0;          // value bits of a run's first byte
+    RowMode mode = RowMode::stored;
     double skew_sin = 0;
     double skew_cos = 0;
-    double skew_angle = 0;        // radians
-    int32_t skewed = 0;
-    int32_t source_width = 0;     // stored size of a skewed chart
+    double skew_angle = 0;           // radians
+    int32_t source_width = 0;        // stored size of a skewed chart
     int32_t source_height = 0;
-    int32_t skew_min_x = 0;       // smallest rotated corner coordinates
+    int32_t skew_min_x = 0;          // smallest rotated corner coordinates
     int32_t skew_min_y = 0;
-    uint8_t *source_row = nullptr;
-    int32_t source_row_reach = 0;  // bytes of source_row decoding has written
-    uint8_t **row_cache = nullptr;
-    int32_t row_cache_ready = 0;
-    int32_t row_cache_failed = 0;
-    // Upright rows made ahead from the row cache, a few at a time.
+    uint8_t *source_row = nullptr;   // scratch row of direct decoding
+    int32_t source_row_reach = 0;    // bytes of source_row decoding has written
+    uint8_t **row_cache = nullptr;   // every stored row, in cache mode
+    // Upright rows made ahead from the cache, eight at a time; first_row is
+    // -1 until the first are made.
     uint8_t *strip_pixels = nullptr;
     int32_t strip_first_row = -1;
 };
 
-ChartReader *chart_reader_new();
-// Releases the header lines, the skew row and the record; neither closes
-// the stream nor releases the row cache.
-void chart_reader_free(ChartReader *reader);
-
-// Process-wide settings, written by the setter exports.
-extern int32_t skew_switch;
-extern double mercator_lts;
-extern int32_t datum_switch;
+inline bool chart_is_skewed(const ChartReader *reader) { return reader->mode != RowMode::stored; }

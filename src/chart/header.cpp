@@ -71,8 +71,8 @@ bool classify_and_store(HeaderLines &h, const char *line) {
 }  // namespace
 
 int32_t kap_read_header(ChartReader *reader, int32_t limit) {
-    if (reader == nullptr || reader->file == nullptr) return -1;
-    ChartStream *s = reader->file;
+    if (reader == nullptr || reader->stream == nullptr) return -1;
+    ChartStream *s = reader->stream;
     stream_rewind(s);
     HeaderLines &h = reader->header;
     for (int32_t i = 0; i < h.count; ++i) lib_free(h.lines[i]);
@@ -93,10 +93,10 @@ int32_t kap_read_header(ChartReader *reader, int32_t limit) {
     return h.count;
 }
 
-const char *kap_find_record(char *const *lines, int32_t count, const char *key) {
-    if (lines == nullptr || key == nullptr) return nullptr;
-    for (int32_t i = 0; i < count; ++i)
-        if (std::strncmp(lines[i], key, 3) == 0) return lines[i];
+const char *kap_find_record(const HeaderLines &header, const char *key) {
+    if (header.lines == nullptr || key == nullptr) return nullptr;
+    for (int32_t i = 0; i < header.count; ++i)
+        if (std::strncmp(header.lines[i], key, 3) == 0) return header.lines[i];
     return nullptr;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "chart/chart_reader.h"
-#include "chart/text.h"
+#include "common/text.h"
 
 // Reads up to `limit` records from the start of the reader's stream into
 // its header. Returns the number stored, or -1 without a stream or when
@@ -13,8 +13,8 @@
 int32_t kap_read_header(ChartReader *reader, int32_t limit);
 
 // The first record whose first three characters equal those of `key`, or
-// null. The text stays owned by the reader.
-const char *kap_find_record(char *const *lines, int32_t count, const char *key);
+// null. The text stays owned by the header.
+const char *kap_find_record(const HeaderLines &header, const char *key);
 
 // The value of the first field of `record` that begins with `key`: the
 // field from its fourth character on, joined with the following `tokens` - 1

@@ -15,8 +15,8 @@ const char *record_value(const char *record) {
 // The byte just before the index table, or -1 when there is none.
 int32_t depth_byte_before_index(ChartReader *reader) {
     const int64_t at = static_cast<int64_t>(reader->index_offset) - 1;
-    if (at < 0 || !stream_seek(reader->file, at)) return -1;
-    return stream_getc(reader->file);
+    if (at < 0 || !stream_seek(reader->stream, at)) return -1;
+    return stream_getc(reader->stream);
 }
 
 // Stores one "RGB" record: index, red, green, blue. Records with fewer
@@ -61,7 +61,7 @@ int32_t palette_length(int32_t depth) {
 
 int32_t kap_read_depth(ChartReader *reader) {
     const HeaderLines &h = reader->header;
-    const char *ifm = kap_find_record(h.lines, h.count, "IFM");
+    const char *ifm = kap_find_record(h, "IFM");
     const int32_t depth = ifm != nullptr ? text_to_int(record_value(ifm)) : depth_byte_before_index(reader);
     reader->depth = depth;
     if (depth >= 1 && depth <= 7) {
@@ -74,7 +74,7 @@ int32_t kap_read_depth(ChartReader *reader) {
 
 int32_t kap_read_size(ChartFile *chart) {
     const HeaderLines &h = chart->reader->header;
-    const char *bsb = kap_find_record(h.lines, h.count, "BSB");
+    const char *bsb = kap_find_record(h, "BSB");
     if (bsb == nullptr) {
         std::fputs("couldn't find BSB line\n", stderr);
         return -1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "chart/header.h"
+#include "common/angles.h"
 #include "georef/projection.h"
 #include "raster/matrix.h"
 #include "raster/skew.h"
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr double kSecondsToDegrees = 0.0002777777777777778;
-constexpr double kDegreesToRadians = 0.017453292519943295;
 constexpr double kWrapSpread = 200.0;
 constexpr double kMinimumPairDistance = 100.0;
 constexpr long kDtmLimit = 79;
@@ -29,7 +29,7 @@ double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 // "DTM/a,b": seconds of arc of latitude and longitude.
 DatumShift read_datum_shift(const HeaderLines &h) {
     DatumShift shift;
-    const char *dtm = kap_find_record(h.lines, h.count, "DTM");
+    const char *dtm = kap_find_record(h, "DTM");
     if (dtm == nullptr) return shift;
     FieldText copy(text_copy(dtm, kDtmLimit));
     if (!copy) return shift;
@@ -97,7 +97,7 @@ void shift_and_wrap(double **table, int32_t n, DatumShift shift) {
 // The projection named by the "KNP" record's PR and PP fields, or null
 // after a message.
 ForwardTransform projection_of(const HeaderLines &h, const ChartReader *reader) {
-    const char *knp = kap_find_record(h.lines, h.count, "KNP");
+    const char *knp = kap_find_record(h, "KNP");
     FieldText name = knp ? kap_get_field(knp, "PR", 1) : nullptr;
     FieldText meridian = knp ? kap_get_field(knp, "PP", 1) : nullptr;
     if (!name || !meridian) {
@@ -146,7 +146,7 @@ int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
     if (project_points(transform, points.table, projected, n)) {
         double **pixels = points.table;
         double **rotated = nullptr;
-        if (reader->skewed) {
+        if (chart_is_skewed(reader)) {
             rotated = matrix(0, 3, 0, n - 1);
             for (int row = 0; row < 4; ++row) std::memcpy(rotated[row], points.table[row], sizeof(double) * n);
             skew_ref_points(rotated, n, reader);
@@ -163,7 +163,7 @@ int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
 
 int32_t apply_arc_record(ChartFile *chart) {
     const HeaderLines &h = chart->reader->header;
-    const char *arc = kap_find_record(h.lines, h.count, "ARC");
+    const char *arc = kap_find_record(h, "ARC");
     if (arc == nullptr) return 1;
     const struct {
         const char *key;

@@ -5,16 +5,11 @@
 // land on the far side of the map. The switch chooses: on, GCTP's own step;
 // off, the angle unchanged. The build renames GCTP's step so that its
 // transforms call this one.
+#include "common/process_state.h"
 #include "georef/gctp.h"
 #include "georef/projection.h"
 
-namespace {
-int lon_normalisation = 1;
-}
-
 void set_lon_normalisation(int on) { lon_normalisation = on; }
-
-int lon_normalisation_state() { return lon_normalisation; }
 
 extern "C" double adjust_lon(double x) {
     return lon_normalisation != 0 ? gctp_library_adjust_lon(x) : x;

@@ -5,11 +5,12 @@
 #include <optional>
 
 #include "chart/header.h"
+#include "common/angles.h"
+#include "common/process_state.h"
 #include "georef/gctp.h"
 
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
 constexpr long kGrs1980 = 8;
 constexpr long kSphere = 19;
 // Lambert standard parallels, 47 deg 02 min and 48 deg 03 min, whatever the
@@ -47,7 +48,7 @@ bool knp_angle(const char *knp, const char *key, double *radians) {
 std::optional<long> setup_albers(const char *name, double central_meridian, const ChartReader *reader, Axes axes) {
     if (begins_with(name, "ALBERS SPHERIC")) axes = spheroid(kSphere);
     const HeaderLines &h = reader->header;
-    const char *knp = kap_find_record(h.lines, h.count, "KNP");
+    const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return std::nullopt;
     double origin = 0, parallel1 = 0, parallel2 = 0;
     if (!knp_angle(knp, "P1", &origin)) {

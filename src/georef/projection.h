@@ -15,4 +15,3 @@ ForwardTransform setup_projection(char *name, double central_meridian, const Cha
 // GCTP's longitude step: on (1, the default) reduces into -pi..pi, off (0)
 // leaves longitudes as they are. Process-wide.
 void set_lon_normalisation(int on);
-int lon_normalisation_state();

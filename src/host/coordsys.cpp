@@ -5,8 +5,9 @@
 
 #include "chart/chart_reader.h"
 #include "chart/header.h"
+#include "common/process_state.h"
 #include "host/layer.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "host/text_copy.h"
 #include "platform/heap.h"
 
@@ -97,8 +98,8 @@ double mercator_lts_get() { return mercator_lts; }
 FieldText coordsys_wkt_build(const ChartFile *chart) {
     if (chart == nullptr || chart->reader == nullptr) return nullptr;
     const HeaderLines &h = chart->reader->header;
-    if (kap_find_record(h.lines, h.count, "ARC") != nullptr) return nullptr;
-    const char *knp = kap_find_record(h.lines, h.count, "KNP");
+    if (kap_find_record(h, "ARC") != nullptr) return nullptr;
+    const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return nullptr;
     FieldText projection = kap_get_field(knp, "PR", 1);
     FieldText meridian = kap_get_field(knp, "PP", 1);

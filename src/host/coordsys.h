@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "chart/bsb.h"
-#include "chart/text.h"
+#include "bsb.h"
+#include "common/text.h"
 
 // The host's counted-string record; the text follows it in the block.
 struct CoordSysRecord {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/nvch.h"
+#include "nvch.h"
 #include "host/text_copy.h"
 #include "platform/heap.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "chart/text.h"
-#include "host/nvch.h"
+#include "common/text.h"
+#include "nvch.h"
 #include "platform/heap.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "chart/bsb.h"
+#include "bsb.h"
 
 struct LayerHandle {
     ChartFile *chart;

@@ -4,7 +4,7 @@
 #include "chart/header.h"
 #include "chart/image_params.h"
 #include "host/layer.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "host/text_copy.h"
 
 namespace {
@@ -45,7 +45,7 @@ FieldText arc_units_value(const char *arc) {
 
 const char *units_of(const ChartFile *chart) {
     const HeaderLines &h = chart->reader->header;
-    const char *arc = kap_find_record(h.lines, h.count, "ARC");
+    const char *arc = kap_find_record(h, "ARC");
     if (arc == nullptr) return "meter";
     FieldText value = arc_units_value(arc);
     return value ? units_for(value.get()) : "other";

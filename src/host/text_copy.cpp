@@ -11,13 +11,6 @@ char *host_strdup(const char *text) {
     return copy;
 }
 
-char *local_strdup(const char *text) {
-    const std::size_t n = std::strlen(text) + 1;
-    auto *copy = static_cast<char *>(lib_calloc(n, 1));
-    if (copy != nullptr) std::memcpy(copy, text, n);
-    return copy;
-}
-
 char **host_single_list(const char *item) {
     auto **list = static_cast<char **>(host_alloc(sizeof(char *)));
     if (list != nullptr) list[0] = host_strdup(item);

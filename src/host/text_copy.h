@@ -1,9 +1,7 @@
-// Copies of texts: for the host (process heap, the host releases them) and
-// for the library's own use (runtime heap).
+// Copies of texts for the host: on the process heap, the host releases them.
 #pragma once
 
 char *host_strdup(const char *text);
-char *local_strdup(const char *text);
 
 // A one-entry list for the host: the array and its single text, both on
 // the process heap. Null when the array cannot be allocated; the entry is

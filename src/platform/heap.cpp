@@ -6,6 +6,9 @@
 #include <windows.h>
 #endif
 
+#if defined(NVCH_TEST_SEAMS)
+#include "platform/heap_faults.h"
+
 namespace {
 
 long fail_countdown = -1;
@@ -16,11 +19,25 @@ long unrecoverable_countdown = -1;
 bool injected_failure() {
     ++allocation_count;
     if (fail_countdown < 0) return false;
-    if (fail_countdown-- == 0) return true;
-    return false;
+    return fail_countdown-- == 0;
+}
+
+bool injected_unrecoverable_failure() {
+    return unrecoverable_countdown >= 0 && unrecoverable_countdown-- == 0;
 }
 
 }  // namespace
+
+void heap_fail_after(long n) { fail_countdown = n; }
+void heap_fail_unrecoverable_after(long n) { unrecoverable_countdown = n; }
+long heap_allocation_count() { return allocation_count; }
+void heap_reset_allocation_count() { allocation_count = 0; }
+#else
+namespace {
+constexpr bool injected_failure() { return false; }
+constexpr bool injected_unrecoverable_failure() { return false; }
+}  // namespace
+#endif
 
 void *lib_malloc(std::size_t n) {
     if (injected_failure()) return nullptr;
@@ -41,11 +58,9 @@ void *lib_realloc(void *p, std::size_t n) {
 void lib_free(void *p) { std::free(p); }
 
 void *lib_malloc_unrecoverable(std::size_t n) {
-    if (unrecoverable_countdown >= 0 && unrecoverable_countdown-- == 0) return nullptr;
+    if (injected_unrecoverable_failure()) return nullptr;
     return std::malloc(n == 0 ? 1 : n);
 }
-
-void heap_fail_unrecoverable_after(long n) { unrecoverable_countdown = n; }
 
 void *host_alloc(std::size_t n) {
     if (injected_failure()) return nullptr;
@@ -64,7 +79,3 @@ void host_release(void *p) {
     std::free(p);
 #endif
 }
-
-void heap_fail_after(long n) { fail_countdown = n; }
-long heap_allocation_count() { return allocation_count; }
-void heap_reset_allocation_count() { allocation_count = 0; }

@@ -23,27 +23,25 @@ uint8_t *decode_into_scratch(int32_t row, uint8_t *scratch, ChartFile *chart) {
 // may claim far more rows than the file holds.
 int32_t rows_with_index_entries(const ChartFile *chart) {
     const ChartReader *r = chart->reader;
-    const int64_t entries = (stream_size(r->file) - static_cast<int64_t>(r->index_offset)) / 4;
+    const int64_t entries = (stream_size(r->stream) - static_cast<int64_t>(r->index_offset)) / 4;
     if (r->index_offset < 0 || entries <= 0) return 0;
     const int64_t rows = entries * r->rows_per_entry;
     return rows < r->source_height ? static_cast<int32_t>(rows) : r->source_height;
 }
 
-// Attempts the fill once; afterwards the chart stays in the mode it chose.
-void choose_mode(ChartFile *chart) {
-    ChartReader *r = chart->reader;
-    if (r->row_cache_ready || r->row_cache_failed) return;
-    if (row_cache_fill(chart) != 0) r->row_cache_failed = 1;
-}
-
 }  // namespace
+
+void row_cache_prepare(ChartFile *chart) {
+    ChartReader *r = chart->reader;
+    if (r->mode != RowMode::skewed_untried) return;
+    r->mode = row_cache_fill(chart) == 0 ? RowMode::skewed_cached : RowMode::skewed_direct;
+}
 
 int32_t row_cache_fill(ChartFile *chart) {
     ChartReader *r = chart->reader;
     uint8_t **m = cmatrix(0, r->source_height, 0, r->source_width);
     if (m == nullptr) return 1;
     r->row_cache = m;
-    r->row_cache_ready = 1;
     // The matrix starts zero-filled: rows that cannot be found, or end
     // early, keep zeros.
     const std::size_t stride = static_cast<std::size_t>(r->source_width) + 1;
@@ -55,21 +53,17 @@ int32_t row_cache_fill(ChartFile *chart) {
 
 uint8_t *row_cache_get(int32_t row, uint8_t *scratch, ChartFile *chart) {
     ChartReader *r = chart->reader;
-    choose_mode(chart);
-    if (r->row_cache_failed) return row >= 0 && row < r->source_height ? decode_into_scratch(row, scratch, chart) : nullptr;
+    row_cache_prepare(chart);
     if (row < 0 || row >= r->source_height) return nullptr;
-    return r->row_cache[row];
+    switch (r->mode) {
+        case RowMode::skewed_cached: return r->row_cache[row];
+        case RowMode::skewed_direct: return decode_into_scratch(row, scratch, chart);
+        default: return nullptr;   // not a skewed chart: it has no stored rows to provide
+    }
 }
 
-void row_cache_free(ChartFile *chart) {
-    ChartReader *r = chart->reader;
-    if (r == nullptr || !r->row_cache_ready) return;
-    release_cmatrix(r->row_cache, 0, r->source_height, 0, r->source_width);
-    r->row_cache = nullptr;
-    r->row_cache_ready = 0;
-}
-
-uint8_t *const *row_cache_rows(ChartFile *chart) {
-    choose_mode(chart);
-    return chart->reader->row_cache_ready ? chart->reader->row_cache : nullptr;
+void row_cache_free(ChartReader *reader) {
+    if (reader == nullptr || reader->row_cache == nullptr) return;
+    release_cmatrix(reader->row_cache, 0, reader->source_height, 0, reader->source_width);
+    reader->row_cache = nullptr;
 }

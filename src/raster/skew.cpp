@@ -4,32 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/angles.h"
 #include "platform/heap.h"
-#include "raster/row_cache.h"
-#include "raster/upright_strip.h"
 
 namespace {
-
-constexpr double kDegreesToRadians = 0.017453292519943295;
-
-struct Wide {
-    int64_t x;
-    int64_t y;
-};
-
-// The rotation without saturation. |a|, |b| < 2^31 and |s|, |c| <= 1 keep
-// every result far inside 64 bits.
-inline Wide rotate_wide(int64_t a, int64_t b, double s, double c) {
-    const double da = static_cast<double>(a);
-    const double db = static_cast<double>(b);
-    return {static_cast<int64_t>(da * c - db * s), static_cast<int64_t>(db * c + da * s)};
-}
-
-int32_t saturate(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
 
 // Toward zero, saturated; NaN reads as 0.
 int32_t truncate_to_int32(double v) {
@@ -40,20 +18,19 @@ int32_t truncate_to_int32(double v) {
 }
 
 // Stored position into the rotated plane.
-Wide forward(int64_t x, int64_t y, double angle) {
-    return rotate_wide(x, y, std::sin(-angle), std::cos(-angle));
+SkewPoint forward(int64_t x, int64_t y, double angle) {
+    return skew_rotate_wide(x, y, std::sin(-angle), std::cos(-angle));
 }
 
-// The general path: any provider, asked again only when the stored row
-// changes along the output row.
-int32_t sample_through_provider(uint8_t *buffer, int32_t row, ChartFile *chart,
-                                SourceRowProvider provider) {
+}  // namespace
+
+int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider) {
     ChartReader *r = chart->reader;
     int32_t last = -1;
     const uint8_t *current = nullptr;
     const int64_t b = static_cast<int64_t>(r->skew_min_y) + row;
     for (int32_t i = 0; i < chart->width; ++i) {
-        const Wide p = rotate_wide(static_cast<int64_t>(r->skew_min_x) + i, b, r->skew_sin, r->skew_cos);
+        const SkewPoint p = skew_rotate_wide(static_cast<int64_t>(r->skew_min_x) + i, b, r->skew_sin, r->skew_cos);
         if (p.y < 0 || p.y >= r->source_height || p.x < 0 || p.x >= r->source_width) {
             buffer[i] = 0;
             continue;
@@ -68,23 +45,14 @@ int32_t sample_through_provider(uint8_t *buffer, int32_t row, ChartFile *chart,
     return 0;
 }
 
-}  // namespace
-
-int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, double c) {
-    const Wide p = rotate_wide(a, b, s, c);
-    *x = saturate(p.x);
-    *y = saturate(p.y);
-    return 0;
-}
-
 int32_t skew_bounds(ChartFile *chart) {
     ChartReader *r = chart->reader;
     const int64_t w = r->source_width;
     const int64_t h = r->source_height;
     int64_t min_x = 0, max_x = 0, min_y = 0, max_y = 0;   // corner (0, 0) maps to itself
-    const Wide corners[3] = {forward(w, 0, r->skew_angle), forward(w, h, r->skew_angle),
-                             forward(0, h, r->skew_angle)};
-    for (const Wide &p : corners) {
+    const SkewPoint corners[3] = {forward(w, 0, r->skew_angle), forward(w, h, r->skew_angle),
+                                  forward(0, h, r->skew_angle)};
+    for (const SkewPoint &p : corners) {
         min_x = p.x < min_x ? p.x : min_x;
         max_x = p.x > max_x ? p.x : max_x;
         min_y = p.y < min_y ? p.y : min_y;
@@ -104,14 +72,11 @@ int32_t skew_setup(ChartFile *chart, double degrees) {
     const double angle = degrees * kDegreesToRadians;
     const double s = std::sin(angle);
     const double c = std::cos(angle);
-    if (!std::isfinite(s) || !std::isfinite(c)) {
-        r->skewed = 0;   // no usable angle: the chart is served as stored
-        return 0;
-    }
+    if (!std::isfinite(s) || !std::isfinite(c)) return 0;   // no usable angle: served as stored
     r->skew_angle = angle;
     r->skew_sin = s;
     r->skew_cos = c;
-    r->skewed = 1;
+    r->mode = RowMode::skewed_untried;
     r->source_width = chart->width;
     r->source_height = chart->height;
     if (skew_bounds(chart) != 0) {
@@ -127,21 +92,11 @@ int32_t skew_setup(ChartFile *chart, double degrees) {
     return 0;
 }
 
-int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider) {
-    if (provider == row_cache_get) {
-        if (uint8_t *const *rows = row_cache_rows(chart)) {
-            upright_row_from_cache(buffer, row, chart, rows);
-            return 0;
-        }
-    }
-    return sample_through_provider(buffer, row, chart, provider);
-}
-
 void skew_ref_points(double **points, int32_t count, const ChartReader *reader) {
     const double angle = reader->skew_angle;
     for (int32_t i = 0; i < count; ++i) {
         // The reference pixel is first cut to whole pixels, toward zero.
-        const Wide p = forward(truncate_to_int32(points[0][i]), truncate_to_int32(points[1][i]), angle);
+        const SkewPoint p = forward(truncate_to_int32(points[0][i]), truncate_to_int32(points[1][i]), angle);
         points[0][i] = static_cast<double>(p.x - reader->skew_min_x);
         points[1][i] = static_cast<double>(p.y - reader->skew_min_y);
     }

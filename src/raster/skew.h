@@ -14,6 +14,22 @@
 
 #include "chart/chart_reader.h"
 
+// A position in the stored image or the rotated plane. Rotations of 32-bit
+// coordinates always fit.
+struct SkewPoint {
+    int64_t x;
+    int64_t y;
+};
+
+// (trunc(a c - b s), trunc(b c + a s)): each product rounded to a double on
+// its own, then truncated toward zero. |a|, |b| < 2^31 and |s|, |c| <= 1
+// keep every result far inside 64 bits.
+inline SkewPoint skew_rotate_wide(int64_t a, int64_t b, double s, double c) {
+    const double da = static_cast<double>(a);
+    const double db = static_cast<double>(b);
+    return {static_cast<int64_t>(da * c - db * s), static_cast<int64_t>(db * c + da * s)};
+}
+
 // Supplies stored row `row` (source_width pixels), decoding into `scratch`
 // when it has to; null when the row cannot be had.
 using SourceRowProvider = uint8_t *(*)(int32_t row, uint8_t *scratch, ChartFile *chart);
@@ -29,11 +45,9 @@ int32_t skew_setup(ChartFile *chart, double degrees);
 // size does not fit 32 bits.
 int32_t skew_bounds(ChartFile *chart);
 
-// (x, y) = (trunc(a c - b s), trunc(b c + a s)), saturated to 32 bits.
-int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, double c);
-
 // Fills output row `row` (the chart's width pixels) by sampling stored
-// rows from `provider`: 0, or -1 when the provider has no row.
+// rows from `provider`, which is asked again only when the stored row
+// changes along the output row: 0, or -1 when the provider has no row.
 int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider);
 
 // Moves reference pixel positions (row 0: x, row 1: y of `points`, columns

@@ -144,8 +144,3 @@ void upright_row_from_cache(uint8_t *buffer, int32_t row, ChartFile *chart, uint
     const std::size_t width = static_cast<std::size_t>(chart->width);
     std::memcpy(buffer, strip + static_cast<std::size_t>(row - first) * width, width);
 }
-
-void upright_strip_free(ChartReader *reader) {
-    lib_free(reader->strip_pixels);
-    reader->strip_pixels = nullptr;
-}

@@ -19,6 +19,3 @@
 // Writes output row `row` (0 .. height-1) of a skewed chart whose cache is
 // `cache`.
 void upright_row_from_cache(uint8_t *buffer, int32_t row, ChartFile *chart, uint8_t *const *cache);
-
-// Releases the strip, if any.
-void upright_strip_free(ChartReader *reader);

@@ -6,6 +6,7 @@
 #include "chart_writer.h"
 #include "open_chart.h"
 #include "platform/heap.h"
+#include "platform/heap_faults.h"
 #include "test_files.h"
 
 namespace {
@@ -111,18 +112,18 @@ TEST(ChartOpen, ReadsTheSkewAngleOnlyWhenItIsNonZeroAndTheSwitchIsOn) {
     for (const char *plain : {",SK=0.0", "", ",SK=-0.0", ",SK=nan", ",SK=inf", ",SK=abc"}) {
         auto opened = open_chart(with_sk(plain));
         ASSERT_EQ(opened->result, 0) << plain << opened->output.err;
-        EXPECT_EQ(opened->chart.reader->skewed, 0) << plain;
+        EXPECT_EQ(opened->chart.reader->mode, RowMode::stored) << plain;
         EXPECT_EQ(opened->chart.width, 40);
     }
     auto skewed = open_chart(with_sk(",SK=12.5"));
     ASSERT_EQ(skewed->result, 0);
-    EXPECT_EQ(skewed->chart.reader->skewed, 1);
+    EXPECT_EQ(skewed->chart.reader->mode, RowMode::skewed_untried);
     EXPECT_DOUBLE_EQ(skewed->chart.reader->skew_angle, 12.5 * 0.017453292519943295);
     EXPECT_EQ(skewed->chart.reader->source_width, 40);
 
     SkewSwitch off(0);
     auto served_as_stored = open_chart(with_sk(",SK=12.5"));
-    EXPECT_EQ(served_as_stored->chart.reader->skewed, 0);
+    EXPECT_EQ(served_as_stored->chart.reader->mode, RowMode::stored);
     EXPECT_EQ(served_as_stored->chart.width, 40);
 }
 

@@ -4,21 +4,19 @@
 #include <string>
 
 #include "chart/header.h"
+#include "chart/reader_lifecycle.h"
 
 namespace {
 
 struct ReaderDeleter {
-    void operator()(ChartReader *r) const {
-        stream_close(r->file);
-        chart_reader_free(r);
-    }
+    void operator()(ChartReader *r) const { chart_reader_free(r); }
 };
 using Reader = std::unique_ptr<ChartReader, ReaderDeleter>;
 
 // A reader whose stream holds `text`, with its header read.
 Reader header_of(const std::string &text, int32_t limit = 1000, int32_t *count = nullptr) {
     Reader r(chart_reader_new());
-    r->file = stream_open_memory(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int64_t>(text.size()));
+    r->stream = stream_open_memory(reinterpret_cast<const uint8_t *>(text.data()), static_cast<int64_t>(text.size()));
     const int32_t n = kap_read_header(r.get(), limit);
     if (count) *count = n;
     return r;
@@ -121,10 +119,10 @@ TEST(HeaderReader, GrowsItsRoomByTwentyRecords) {
 TEST(RecordLookup, FindsTheFirstRecordByItsThreeLetterName) {
     Reader r = header_of("VER/3.0\r\nKNP/A=1\r\nKNP/A=2\r\n");
     const HeaderLines &h = r->header;
-    EXPECT_STREQ(kap_find_record(h.lines, h.count, "KNP"), "KNP/A=1\r\n");
-    EXPECT_STREQ(kap_find_record(h.lines, h.count, "KNPX"), "KNP/A=1\r\n");
-    EXPECT_EQ(kap_find_record(h.lines, h.count, "knp"), nullptr);
-    EXPECT_EQ(kap_find_record(h.lines, 0, "VER"), nullptr);
+    EXPECT_STREQ(kap_find_record(h, "KNP"), "KNP/A=1\r\n");
+    EXPECT_STREQ(kap_find_record(h, "KNPX"), "KNP/A=1\r\n");
+    EXPECT_EQ(kap_find_record(h, "knp"), nullptr);
+    EXPECT_EQ(kap_find_record(HeaderLines{}, "VER"), nullptr);
 }
 
 TEST(FieldLookup, ReturnsTheFieldAfterItsKeyJoinedWithFollowingTokens) {

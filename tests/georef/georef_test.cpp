@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "chart_writer.h"
+#include "common/process_state.h"
 #include "georef/georef.h"
 #include "georef/projection.h"
 #include "open_chart.h"
@@ -118,6 +119,24 @@ TEST_F(Georef, WorkedExampleThroughARealOpen) {
     EXPECT_NEAR(o->chart.upper_left_y, 5040.0, 1e-6);
 }
 
+TEST_F(Georef, TheDatumSettersLeaveTheFitAsItIs) {
+    // BSB_useSphere and BSB_useWGS84 set a process-wide value that no step
+    // of the open reads: a chart is placed the same after either.
+    const auto w = kap::simple_chart(300, 200);
+    BSB_useSphere();
+    auto sphere = open(w);
+    EXPECT_EQ(datum_switch, 0);
+    BSB_useWGS84();
+    auto wgs84 = open(w);
+    EXPECT_EQ(datum_switch, 1);
+    ASSERT_EQ(sphere->result, 0);
+    ASSERT_EQ(wgs84->result, 0);
+    EXPECT_EQ(sphere->chart.upper_left_x, wgs84->chart.upper_left_x);
+    EXPECT_EQ(sphere->chart.upper_left_y, wgs84->chart.upper_left_y);
+    EXPECT_EQ(sphere->chart.pixel_size_x, wgs84->chart.pixel_size_x);
+    EXPECT_EQ(sphere->chart.pixel_size_y, wgs84->chart.pixel_size_y);
+}
+
 TEST_F(Georef, SinglePointGivesUnitPixelsAndItsOwnCorner) {
     auto o = open(chart_with_refs({{7, 3, 50.0, -1.0}}));
     ASSERT_EQ(o->result, 0) << o->output.err;
@@ -168,7 +187,7 @@ TEST_F(Georef, LongitudesStraddlingTheAntimeridianAreBroughtWest) {
         ASSERT_EQ(o->result, 0) << o->output.err;
         EXPECT_NEAR(o->chart.upper_left_x, kA * c.corner_lon * kRadians, 1e-6) << c.corner_lon;
     }
-    EXPECT_EQ(lon_normalisation_state(), 0);   // switched off for good
+    EXPECT_EQ(lon_normalisation, 0);   // switched off for good
 }
 
 TEST_F(Georef, ACompleteArcRecordIsTakenAsWritten) {
@@ -189,7 +208,7 @@ TEST_F(Georef, ACompleteArcRecordIsTakenAsWritten) {
     arc_only.header[3] = "KNP/SC=20000,GD=NAD83,PR=MERCATOR,PP=50.0,SK=30";
     auto skewed = open(arc_only);
     ASSERT_EQ(skewed->result, 0);
-    EXPECT_EQ(skewed->chart.reader->skewed, 1);
+    EXPECT_TRUE(chart_is_skewed(skewed->chart.reader));
     EXPECT_EQ(skewed->chart.width, 22);   // 20 x 10 turned by 30 degrees
     EXPECT_EQ(skewed->chart.height, 17);
     EXPECT_EQ(skewed->chart.pixel_size_y, 4);

@@ -5,6 +5,7 @@
 
 #include "capture.h"
 #include "chart/chart_reader.h"
+#include "common/process_state.h"
 #include "georef/projection.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "chart/chart_reader.h"
 #include "chart_writer.h"
 #include "host/coordsys.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
 #include "test_files.h"

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "chart_writer.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
+#include "platform/heap_faults.h"
 #include "test_files.h"
 
 namespace {

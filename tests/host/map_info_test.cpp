@@ -2,7 +2,7 @@
 
 #include "chart_writer.h"
 #include "host/layer.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
 #include "test_files.h"

@@ -6,8 +6,9 @@
 #include <sstream>
 
 #include "chart/header.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "platform/heap.h"
+#include "platform/heap_faults.h"
 #include "open_chart.h"
 #include "sha256.h"
 #include "test_files.h"
@@ -177,7 +178,7 @@ TEST_P(SkewedRealCharts, UprightPixelsMatchTheReferenceFromTheCache) {
     EXPECT_EQ(read.height, c.height);
     EXPECT_EQ(read.file->reader->skew_min_x, c.min_x);
     EXPECT_EQ(read.file->reader->skew_min_y, c.min_y);
-    EXPECT_EQ(read.file->reader->row_cache_ready, 1);
+    EXPECT_EQ(read.file->reader->mode, RowMode::skewed_cached);
     EXPECT_EQ(read.sha256, c.upright_sha256);
 }
 
@@ -190,7 +191,7 @@ TEST_P(SkewedRealCharts, DirectDecodingDeliversTheSameBytes) {
     Captured output = capture_output([&] { BSB_getrow(0, first.data(), &o->chart); });
     heap_fail_after(-1);
     EXPECT_EQ(output.err, "allocation failure 1 in cmatrix()");
-    ASSERT_EQ(o->chart.reader->row_cache_failed, 1);
+    ASSERT_EQ(o->chart.reader->mode, RowMode::skewed_direct);
     if (c.every_row_direct) {
         EXPECT_EQ(sha256_of(o->all_rows()), c.upright_sha256);
         return;

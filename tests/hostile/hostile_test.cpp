@@ -9,7 +9,7 @@
 
 #include "chart/chart_reader.h"
 #include "chart_writer.h"
-#include "host/nvch.h"
+#include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
 #include "test_files.h"
@@ -288,7 +288,7 @@ TEST_F(Hostile, SkewedSizesWhoseCacheOrRotationCannotBeHad) {
     Bytes row(static_cast<size_t>(o->chart.width), 0xEE);
     Captured c = capture_output([&] { EXPECT_EQ(BSB_getrow(o->chart.height / 2, row.data(), &o->chart), 0); });
     EXPECT_EQ(c.err, "allocation failure 2 in cmatrix()");
-    EXPECT_EQ(o->chart.reader->row_cache_failed, 1);
+    EXPECT_EQ(o->chart.reader->mode, RowMode::skewed_direct);
     EXPECT_EQ(std::count(row.begin(), row.end(), 0xEE), 0);
 
     // Tall and narrow, skewed: the open keeps a one-byte scratch row.
@@ -318,7 +318,7 @@ TEST_F(Hostile, SkewedSizesWhoseCacheOrRotationCannotBeHad) {
     for (int32_t y : {0, 1, 23, 24, 1000000}) {
         Captured quiet = capture_output([&] { EXPECT_EQ(BSB_getrow(oq->chart.height - 1 - y, narrow_row.data(), &oq->chart), 0); });
     }
-    EXPECT_EQ(oq->chart.reader->row_cache_failed, 1);
+    EXPECT_EQ(oq->chart.reader->mode, RowMode::skewed_direct);
 
 }
 

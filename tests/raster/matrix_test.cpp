@@ -2,6 +2,7 @@
 
 #include "capture.h"
 #include "platform/heap.h"
+#include "platform/heap_faults.h"
 #include "raster/matrix.h"
 
 TEST(ByteMatrix, LaysRowsOutContiguouslyAfterASpareElement) {

@@ -4,25 +4,25 @@
 #include <random>
 
 #include "chart/image_params.h"
+#include "chart/reader_lifecycle.h"
 #include "chart_writer.h"
 #include "open_chart.h"
 #include "raster/row_decode.h"
+#include "raster/run_decode.h"
+#include "reader_probes.h"
 #include "test_files.h"
 
 namespace {
 
 struct ReaderDeleter {
-    void operator()(ChartReader *r) const {
-        stream_close(r->file);
-        chart_reader_free(r);
-    }
+    void operator()(ChartReader *r) const { chart_reader_free(r); }
 };
 using Reader = std::unique_ptr<ChartReader, ReaderDeleter>;
 
 // A reader positioned at the start of `bytes`, for a chart of `depth`.
 Reader reader_over(const kap::Bytes &bytes, int depth) {
     Reader r(chart_reader_new());
-    r->file = stream_open_memory(bytes.data(), static_cast<int64_t>(bytes.size()));
+    r->stream = stream_open_memory(bytes.data(), static_cast<int64_t>(bytes.size()));
     r->depth = depth;
     r->value_mask = value_mask_for_depth(depth);
     return r;
@@ -50,7 +50,7 @@ TEST(RunDecoding, WorkedExampleAtDepthFour) {
     EXPECT_EQ(kap_read_row(r.get(), row, 9), 9);
     const uint8_t expected[12] = {3, 3, 3, 1, 1, 7, 7, 7, 7, 0xEE, 0xEE, 0xEE};
     EXPECT_TRUE(std::equal(std::begin(row), std::end(row), expected));
-    EXPECT_EQ(stream_tell(r->file), 8);   // just past the terminator
+    EXPECT_EQ(stream_tell(r->stream), 8);   // just past the terminator
 }
 
 TEST(RunDecoding, SplitsFirstBytesByDepthAndAddsContinuationBytes) {
@@ -120,11 +120,11 @@ TEST(RunDecoding, WriterRoundTripsEveryDepthAndRunLength) {
 
 TEST(IndexPointer, IsTheBigEndianNumberInTheLastFourBytes) {
     Reader r = reader_over({1, 2, 3, 0x80, 0x00, 0x12, 0x34}, 4);
-    stream_seek(r->file, 1);
-    EXPECT_EQ(kap_index_offset(r->file), static_cast<int32_t>(0x80001234u));
-    EXPECT_EQ(stream_tell(r->file), 1);
+    stream_seek(r->stream, 1);
+    EXPECT_EQ(kap_index_offset(r->stream), static_cast<int32_t>(0x80001234u));
+    EXPECT_EQ(stream_tell(r->stream), 1);
     Reader tiny = reader_over({1, 2}, 4);
-    EXPECT_EQ(kap_index_offset(tiny->file), -1);
+    EXPECT_EQ(kap_index_offset(tiny->stream), -1);
 }
 
 class RowAccess : public ::testing::Test {
@@ -217,13 +217,13 @@ TEST_F(RowAccess, RowsThatCannotBeFoundAreRefusedWithoutTouchingAnything) {
     w.index_entries[2] = 1 << 30;   // a record offset past the end
     w.index_entries[3] = -5;        // a negative one
     auto o = open(w);
-    const uint64_t seeks = o->chart.reader->file->seeks;
+    stream_seek(o->chart.reader->stream, 3);
     for (int32_t y : {-1, 6, 1000000, INT32_MIN}) {
         int32_t status = 0;
         EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));
         EXPECT_EQ(status, -1) << y;
     }
-    EXPECT_EQ(o->chart.reader->file->seeks, seeks);   // the file was not touched
+    EXPECT_EQ(stream_tell(o->chart.reader->stream), 3);   // the file was not touched
     for (int32_t y : {2, 3}) {
         int32_t status = 0;
         EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));
@@ -242,4 +242,24 @@ TEST_F(RowAccess, RowsThatCannotBeFoundAreRefusedWithoutTouchingAnything) {
     EXPECT_EQ(last, -1);
     row_of(*s, 0, 0, &last);
     EXPECT_EQ(last, 0);
+}
+
+TEST_F(RowAccess, PassingOverARowWithASingleByteNumberReadsItsFirstRunAsTheNumber) {
+    // Two rows an entry. Passing over row 0 discards one byte, its number
+    // 0x01; the row-number skip then takes row 0's first run (3 x 1), and
+    // its other runs land from column 0. Row 1 covers only three pixels,
+    // so what the passed-over row left shows behind them.
+    auto w = kap::simple_chart(10, 2);
+    w.rows_per_entry = 2;
+    w.header[5] = "OST/2";
+    w.raw_rows[0] = kap::row_record(1, kap::Bytes{1, 1, 1, 2, 2, 3, 3, 3, 3, 3}, 4);
+    w.raw_rows[1] = kap::row_record(2, kap::Bytes{4, 4, 4}, 4);
+    auto o = open(w);
+    EXPECT_EQ(row_of(*o, 1, 0xEE), (kap::Bytes{4, 4, 4, 3, 3, 3, 3, 0xEE, 0xEE, 0xEE}));
+    EXPECT_EQ(row_of(*o, 0, 0xEE), (kap::Bytes{1, 1, 1, 2, 2, 3, 3, 3, 3, 3}));
+
+    // With a two-byte number (200) the whole row is passed over intact.
+    w.raw_rows[0] = kap::row_record(200, kap::Bytes{1, 1, 1, 2, 2, 3, 3, 3, 3, 3}, 4);
+    auto two = open(w);
+    EXPECT_EQ(row_of(*two, 1, 0xEE), (kap::Bytes{4, 4, 4, 2, 2, 3, 3, 3, 3, 3}));
 }

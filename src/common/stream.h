@@ -15,7 +15,6 @@ struct ChartStream {
     const uint8_t *data = nullptr;   // binary streams: the file's bytes
     int64_t size = 0;
     int64_t pos = 0;
-    uint64_t seeks = 0;              // seeks made, for tests of the row cache
 };
 
 constexpr int kStreamEof = -1;

@@ -1,4 +1,4 @@
-#include "chart/text.h"
+#include "common/text.h"
 
 #include <cctype>
 #include <charconv>

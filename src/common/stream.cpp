@@ -1,4 +1,4 @@
-#include "chart/stream.h"
+#include "common/stream.h"
 
 #include <climits>
 #include <cstring>
@@ -101,7 +101,6 @@ char *stream_gets(ChartStream *s, char *buffer, int n) {
 }
 
 bool stream_seek(ChartStream *s, int64_t position) {
-    ++s->seeks;
     if (position < 0) return false;
     s->pos = position;
     return true;

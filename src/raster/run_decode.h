@@ -1,0 +1,87 @@
+// The raster half of a KAP file, at the level of bytes: the index pointer,
+// big-endian offsets, row numbers and runs.
+//
+// Layout (numbers big-endian): the last 4 bytes of the file give the offset
+// of the index table; entry k of the table gives the offset of the record
+// of row k * rows_per_entry. A record is the row number (7 bits a byte,
+// bit 7 set on all but the last byte), runs, and a 0x00 terminator. A run's
+// first byte holds the pixel value in the `depth` bits below bit 7 and the
+// high bits of its count below them; each following byte (while bit 7 is
+// set) adds 7 low bits to the count. A run covers count + 1 pixels.
+//
+// Nothing here knows about charts: these work on bytes and a run format.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "common/stream.h"
+
+constexpr int32_t kRunRead = 0;
+constexpr int32_t kRunEndOfFile = -1;
+constexpr int32_t kRunEndOfRow = -2;
+
+// Counts beyond any row width stop growing, so endless continuation bytes
+// cannot overflow.
+constexpr int64_t kRunCountCeiling = INT64_C(1) << 40;
+
+// How a depth splits a run's first byte.
+struct RunFormat {
+    int shift;           // value = (first & 0x7F) >> shift
+    uint8_t count_bits;  // count bits of the first byte
+};
+
+inline RunFormat run_format(int32_t depth, uint8_t value_mask) {
+    return {7 - depth, static_cast<uint8_t>(~(value_mask | 0x80) & 0xFF)};
+}
+
+// Parses one run from [p, end): kRunRead with its value and count (the run
+// covers count + 1 pixels), kRunEndOfRow (p past the terminator) or
+// kRunEndOfFile (p at end; a partly read run is dropped).
+inline int32_t parse_run(const uint8_t *&p, const uint8_t *end, RunFormat f, uint8_t &value, int64_t &count) {
+    if (p == end) return kRunEndOfFile;
+    uint8_t byte = *p++;
+    if (byte == 0) return kRunEndOfRow;
+    value = static_cast<uint8_t>((byte & 0x7F) >> f.shift);
+    count = byte & f.count_bits;
+    while (byte & 0x80) {
+        if (p == end) return kRunEndOfFile;
+        byte = *p++;
+        count = count * 128 + (byte & 0x7F);
+        if (count > kRunCountCeiling) count = kRunCountCeiling;
+    }
+    return kRunRead;
+}
+
+// Skips a row number: bytes up to and including the first with bit 7 clear.
+inline const uint8_t *skip_row_number(const uint8_t *p, const uint8_t *end) {
+    while (p < end)
+        if ((*p++ & 0x80) == 0) break;
+    return p;
+}
+
+// Decodes runs from `p` until the terminator or the end, into buffer[0,
+// width); pixels at or beyond the width are dropped, their runs still read.
+// Returns the pixels written; `p` ends past the terminator.
+inline int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
+                           int32_t width) {
+    int64_t i = 0;
+    uint8_t value = 0;
+    int64_t count = 0;
+    while (parse_run(p, end, format, value, count) == kRunRead) {
+        const int64_t room = width - i;
+        if (room <= 0) continue;   // the row is full: runs are read and dropped
+        // A plain memset per run: anything cleverer measured slower here.
+        const int64_t n = count + 1 < room ? count + 1 : room;
+        std::memset(buffer + i, value, static_cast<std::size_t>(n));
+        i += n;
+    }
+    return static_cast<int32_t>(i);
+}
+
+// Four bytes, most significant first; a missing byte counts as -1.
+int32_t kap_read_be32(ChartStream *stream);
+
+// The offset stored in the file's last four bytes (-1 for a file shorter
+// than that); the stream position is kept.
+int32_t kap_index_offset(ChartStream *stream);

@@ -1,0 +1,35 @@
+#include "reader_probes.h"
+
+#include "raster/run_decode.h"
+#include "raster/skew.h"
+
+namespace {
+
+int32_t saturate(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, double c) {
+    const SkewPoint p = skew_rotate_wide(a, b, s, c);
+    *x = saturate(p.x);
+    *y = saturate(p.y);
+    return 0;
+}
+
+int32_t kap_read_run(ChartReader *reader, int32_t *value, int64_t *length) {
+    ChartStream *s = reader->stream;
+    const uint8_t *p = stream_cursor(s);
+    uint8_t v = 0;
+    int64_t count = 0;
+    const int32_t status =
+        parse_run(p, stream_end(s), run_format(reader->depth, reader->value_mask), v, count);
+    stream_advance_to(s, p);
+    if (status != kRunRead) return status;
+    *value = v;
+    *length = count + 1;
+    return kRunRead;
+}
