@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "chart_writer.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,14 @@ std::string bench_chart(const char *name) {
         return "";
     }
     return path.string();
+}
+
+std::string bench_chart_with_ost(const char *name, const char *ost) {
+    const std::string original = bench_chart(name);
+    if (original.empty()) return "";
+    const std::filesystem::path copy = std::filesystem::temp_directory_path() / (std::string("ost_") + name);
+    kap::write_file(copy.string(), kap::edit_header(kap::read_file(original), "OST/1\r\n", std::string(ost) + "\r\n"));
+    return copy.string();
 }
 
 std::size_t peak_memory_bytes() {

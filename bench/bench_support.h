@@ -9,6 +9,11 @@
 // Path of a real chart, or empty (with a message) when the charts are absent.
 std::string bench_chart(const char *name);
 
+// A copy of that chart, in the temporary folder, with its "OST/1" record
+// changed to `ost` (and its index moved to match); empty when the chart is
+// absent.
+std::string bench_chart_with_ost(const char *name, const char *ost);
+
 // Peak resident memory of the process so far, in bytes.
 std::size_t peak_memory_bytes();
 

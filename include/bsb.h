@@ -6,7 +6,9 @@
  * everything the record holds; the caller then releases the record itself.
  * The setters change process-wide values: the skew switch is read at every
  * open, the latitude of true scale at every coordinate-system query.
- * Calls must not overlap: the library takes no locks.
+ * Different charts may be opened, read and closed on different threads at
+ * the same time; calls on one chart must not overlap. Charts larger than
+ * 131072 pixels a side are refused.
  */
 #ifndef NVCH_BSB_H
 #define NVCH_BSB_H

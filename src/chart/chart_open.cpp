@@ -1,7 +1,6 @@
 #include "chart/chart_open.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +9,7 @@
 #include "chart/reader_lifecycle.h"
 #include "common/process_state.h"
 #include "georef/georef.h"
+#include "platform/lock.h"
 #include "raster/run_decode.h"
 #include "raster/skew.h"
 
@@ -64,6 +64,7 @@ int32_t chart_open_sequence(ChartFile *chart) {
         std::fputs("Failed to find size correctly in UDFinit\n", stdout);
         return -1;
     }
+    if (kap_check_size(chart) != 0) return -1;
     if (kap_read_palette(chart) != 0) {
         std::fputs("failed to get space for the palette in BSB_open\n", stderr);
         return -1;
@@ -83,6 +84,9 @@ int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {
     }
     reader->stream = stream;
     chart->reader = reader;
+    // The projection library's parameters, and the values georeferencing
+    // sets, are process-wide: opens take turns.
+    ProcessLockGuard opens_take_turns;
     if (chart_open_sequence(chart) != 0) {
         chart_release(chart);
         return -1;
@@ -116,7 +120,6 @@ int32_t chart_probe_stream(ChartStream *stream) {
 }
 
 extern "C" int32_t BSB_exist(const char *path, char *found_name) {
-    std::signal(SIGSEGV, SIG_DFL);
     if (path == nullptr || found_name == nullptr) return 0;
     ChartStream *stream = open_under_any_name(path, found_name);
     if (stream == nullptr) {

@@ -29,6 +29,17 @@ enum class RowMode : int32_t {
     skewed_direct,    // served upright, each stored row decoded on demand
 };
 
+// Where passing over the rows of one index entry stands ("OST" above 1):
+// the next row of the same entry continues from here instead of passing
+// over the rows before it again.
+struct EntryWalk {
+    int32_t entry = -1;          // the entry walked, -1 for none
+    int32_t next = 0;            // the row of the entry whose record starts at `at`
+    int64_t at = 0;              // stream position of that record
+    uint8_t *overlay = nullptr;  // what the rows passed over left, a stored row wide
+    int32_t overlay_reach = 0;   // pixels of `overlay` they wrote
+};
+
 struct ChartReader {
     ChartStream *stream = nullptr;   // the chart file's bytes
     int32_t depth = 0;               // bits per pixel value, 1 to 7
@@ -46,6 +57,7 @@ struct ChartReader {
     int32_t skew_min_y = 0;
     uint8_t *source_row = nullptr;   // scratch row of direct decoding
     int32_t source_row_reach = 0;    // bytes of source_row decoding has written
+    EntryWalk walk;
     uint8_t **row_cache = nullptr;   // every stored row, in cache mode
     // Upright rows made ahead from the cache, eight at a time; first_row is
     // -1 until the first are made.

@@ -1,6 +1,5 @@
 #include "chart/header.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -138,8 +137,11 @@ FieldText kap_get_field(const char *record, const char *key, int32_t tokens) {
 }
 
 void text_upcase(char *text) {
+    // ASCII only: in a Turkish locale toupper turns 'i' into a dotted
+    // capital, and "Polyconic" would no longer read as "POLYCONIC".
     if (text == nullptr) return;
-    for (; *text != '\0'; ++text) *text = static_cast<char>(std::toupper(static_cast<unsigned char>(*text)));
+    for (; *text != '\0'; ++text)
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
 }
 
 FieldText record_without_line_end(const char *record) {

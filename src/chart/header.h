@@ -21,7 +21,7 @@ const char *kap_find_record(const HeaderLines &header, const char *key);
 // fields by commas. Null when no field begins with `key`.
 FieldText kap_get_field(const char *record, const char *key, int32_t tokens);
 
-// Upper-cases a text in place.
+// Upper-cases the ASCII letters of a text in place, whatever the locale.
 void text_upcase(char *text);
 
 // The record with its line end (CR LF or a bare LF) cut off; for messages.

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Rows a chart may claim beyond twice what its index table addresses.
+constexpr int64_t kIndexSlack = 1024;
+
 // The text of a record after its name and slash ("IFM/4" gives "4").
 const char *record_value(const char *record) {
     return std::strlen(record) >= 4 ? record + 4 : record + std::strlen(record);
@@ -90,6 +93,29 @@ int32_t kap_read_size(ChartFile *chart) {
     chart->width = width != nullptr ? text_to_int(width) : 0;
     chart->height = height != nullptr ? text_to_int(height) : 0;
     return chart->width > 0 && chart->height > 0 ? 0 : -1;
+}
+
+int32_t kap_check_size(const ChartFile *chart) {
+    if (chart->width > kLargestChartSide || chart->height > kLargestChartSide) {
+        std::fprintf(stderr, "Chart of %d x %d pixels is larger than this reader serves (%d pixels a side)\n",
+                     static_cast<int>(chart->width), static_cast<int>(chart->height),
+                     static_cast<int>(kLargestChartSide));
+        return -1;
+    }
+    // A damaged table may fall short by a few rows; a header that claims
+    // many times what the table reaches is not this file's.
+    const ChartReader *reader = chart->reader;
+    const int64_t size = stream_size(reader->stream);
+    const int64_t entries = reader->index_offset >= 0 && reader->index_offset < size
+                                ? (size - reader->index_offset) / 4
+                                : 0;
+    const int64_t addressable = entries * reader->rows_per_entry;
+    if (chart->height > 2 * addressable + kIndexSlack) {
+        std::fprintf(stderr, "Chart claims %d rows but its index table addresses only %lld\n",
+                     static_cast<int>(chart->height), static_cast<long long>(addressable));
+        return -1;
+    }
+    return 0;
 }
 
 int32_t kap_read_palette(ChartFile *chart) {

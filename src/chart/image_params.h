@@ -13,6 +13,17 @@ int32_t kap_read_depth(ChartReader *reader);
 // positive, else -1.
 int32_t kap_read_size(ChartFile *chart);
 
+// The largest chart served, pixels a side. Real charts stay below 40,000;
+// a damaged header may claim billions, and every row of such a chart would
+// cost seconds.
+constexpr int32_t kLargestChartSide = 131072;
+
+// Refuses, with one line on standard error, a size beyond
+// kLargestChartSide or a height that the index table cannot address: far
+// more rows than its entries, each covering rows_per_entry rows, reach.
+// 0 when the size is served, else -1.
+int32_t kap_check_size(const ChartFile *chart);
+
 // Palette arrays from the "RGB" records, and `color_count`. 0, or -1 when
 // memory runs out (nothing is then left allocated).
 int32_t kap_read_palette(ChartFile *chart);

@@ -16,6 +16,7 @@ void chart_reader_free(ChartReader *reader) {
     for (int32_t i = 0; i < reader->header.count; ++i) lib_free(reader->header.lines[i]);
     lib_free(reader->header.lines);
     lib_free(reader->source_row);
+    lib_free(reader->walk.overlay);
     row_cache_free(reader);
     lib_free(reader->strip_pixels);
     lib_free(reader);

@@ -1,6 +1,6 @@
 #include "common/process_state.h"
 
-int32_t skew_switch = 1;
-double mercator_lts = 0.0;
-int32_t datum_switch = 0;
-int lon_normalisation = 1;
+std::atomic<int32_t> skew_switch{1};
+std::atomic<double> mercator_lts{0.0};
+std::atomic<int32_t> datum_switch{0};
+std::atomic<int> lon_normalisation{1};

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/file_size.h"
+#include "platform/regular_file.h"
 #include "platform/heap.h"
 
 namespace {
@@ -35,7 +35,7 @@ bool read_whole_file(std::FILE *fp, ChartStream *s) {
 
 ChartStream *stream_open_text(const char *path) {
     if (path == nullptr) return nullptr;
-    std::FILE *fp = std::fopen(path, "r");
+    std::FILE *fp = platform_open_regular(path, "r");
     if (fp == nullptr) return nullptr;
     ChartStream *s = stream_new();
     if (s == nullptr) {
@@ -48,7 +48,7 @@ ChartStream *stream_open_text(const char *path) {
 
 ChartStream *stream_open_binary(const char *path) {
     if (path == nullptr) return nullptr;
-    std::FILE *fp = std::fopen(path, "rb");
+    std::FILE *fp = platform_open_regular(path, "rb");
     if (fp == nullptr) return nullptr;
     ChartStream *s = stream_new();
     const bool loaded = s != nullptr && read_whole_file(fp, s);

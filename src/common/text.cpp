@@ -1,14 +1,16 @@
 #include "common/text.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 namespace {
 
+// The blanks of the C locale, whatever locale the host runs in.
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 const char *skip_blanks(const char *p) {
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    while (is_blank(*p)) ++p;
     return p;
 }
 

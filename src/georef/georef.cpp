@@ -142,17 +142,20 @@ int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
     ForwardTransform transform = projection_of(reader->header, reader);
     if (transform == nullptr) return -1;
     double **projected = matrix(0, 1, 0, n - 1);
+    if (projected == nullptr) return -1;   // matrix has said why
     int32_t result = -1;
     if (project_points(transform, points.table, projected, n)) {
         double **pixels = points.table;
         double **rotated = nullptr;
         if (chart_is_skewed(reader)) {
             rotated = matrix(0, 3, 0, n - 1);
-            for (int row = 0; row < 4; ++row) std::memcpy(rotated[row], points.table[row], sizeof(double) * n);
-            skew_ref_points(rotated, n, reader);
+            if (rotated != nullptr) {
+                for (int row = 0; row < 4; ++row) std::memcpy(rotated[row], points.table[row], sizeof(double) * n);
+                skew_ref_points(rotated, n, reader);
+            }
             pixels = rotated;
         }
-        result = fit_corner(chart, transform, points.table, pixels, projected, n);
+        if (pixels != nullptr) result = fit_corner(chart, transform, points.table, pixels, projected, n);
         if (rotated) release_matrix(rotated, 0, 3, 0, n - 1);
     }
     release_matrix(projected, 0, 1, 0, n - 1);
@@ -186,6 +189,7 @@ int32_t read_ref_points(char *const *lines, int32_t count, RefPoints *points) {
     *points = RefPoints{};
     if (n == 0) return 0;
     points->table = matrix(0, 3, 0, n - 1);
+    if (points->table == nullptr) return -1;   // matrix has said why
     points->count = n;
     // Each point number 1..n once: a column is written only when it is free.
     FieldText seen(static_cast<char *>(lib_calloc(static_cast<std::size_t>(n), 1)));

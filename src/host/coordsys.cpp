@@ -1,7 +1,8 @@
 #include "host/coordsys.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
+#include <initializer_list>
 
 #include "chart/chart_reader.h"
 #include "chart/header.h"
@@ -68,14 +69,47 @@ const char *format_of(Template t) {
     }
 }
 
-// Formats into a text of exactly the size needed, however long the
-// central meridian text is.
-template <typename... Args>
-FieldText compose(const char *format, Args... args) {
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    if (length < 0) return nullptr;
-    FieldText text(static_cast<char *>(lib_calloc(static_cast<std::size_t>(length) + 1, 1)));
-    if (text) std::snprintf(text.get(), static_cast<std::size_t>(length) + 1, format, args...);
+// A number as printf's %g writes it in the C locale, whatever locale the
+// host runs in: a decimal comma would make the text unreadable as WKT.
+struct GNumber {
+    char digits[32];
+};
+
+GNumber number_as_g(double value) {
+    GNumber n{};
+    const auto result = std::to_chars(n.digits, n.digits + sizeof n.digits - 1, value, std::chars_format::general, 6);
+    *result.ptr = '\0';
+    return n;
+}
+
+// Fills a template's %s and %g conversions, in order, with `values` (the
+// %g ones already written by number_as_g), into a text of exactly the size
+// needed, however long the central meridian text is. Writes into `out`
+// when it is given; returns the length.
+std::size_t fill_template(const char *format, std::initializer_list<const char *> values, char *out) {
+    std::size_t length = 0;
+    auto value = values.begin();
+    for (const char *p = format; *p != '\0'; ++p) {
+        if (p[0] == '%' && (p[1] == 's' || p[1] == 'g') && value != values.end()) {
+            const std::size_t n = std::strlen(*value);
+            if (out != nullptr) std::memcpy(out + length, *value, n);
+            length += n;
+            ++value;
+            ++p;
+        } else {
+            if (out != nullptr) out[length] = *p;
+            ++length;
+        }
+    }
+    return length;
+}
+
+FieldText compose(const char *format, std::initializer_list<const char *> values) {
+    const std::size_t length = fill_template(format, values, nullptr);
+    FieldText text(static_cast<char *>(lib_malloc(length + 1)));
+    if (!text) return nullptr;
+    fill_template(format, values, text.get());
+    text.get()[length] = '\0';
     return text;
 }
 
@@ -107,8 +141,9 @@ FieldText coordsys_wkt_build(const ChartFile *chart) {
     text_upcase(projection.get());
     const Template chosen = template_for(projection.get());
     if (chosen == Template::None) return nullptr;
-    if (chosen == Template::Mercator) return compose(kMercator, kDatum, kGeographic, mercator_lts_get());
-    return compose(format_of(chosen), kDatum, kGeographic, meridian.get());
+    if (chosen == Template::Mercator)
+        return compose(kMercator, {kDatum, kGeographic, number_as_g(mercator_lts_get()).digits});
+    return compose(format_of(chosen), {kDatum, kGeographic, meridian.get()});
 }
 
 extern "C" int32_t nvchLayerMapProjectionRead(LayerHandle *layer, char **short_name, void **block,

@@ -7,35 +7,33 @@
 #endif
 
 #if defined(NVCH_TEST_SEAMS)
+#include <atomic>
+
 #include "platform/heap_faults.h"
 
 namespace {
 
-long fail_countdown = -1;
-long allocation_count = 0;
-long unrecoverable_countdown = -1;
+// Atomic: tests read charts on several threads at once.
+std::atomic<long> fail_countdown{-1};
+std::atomic<long> allocation_count{0};
 
 // True when this allocation is the one chosen to fail.
 bool injected_failure() {
-    ++allocation_count;
-    if (fail_countdown < 0) return false;
-    return fail_countdown-- == 0;
-}
-
-bool injected_unrecoverable_failure() {
-    return unrecoverable_countdown >= 0 && unrecoverable_countdown-- == 0;
+    allocation_count.fetch_add(1, std::memory_order_relaxed);
+    long n = fail_countdown.load(std::memory_order_relaxed);
+    while (n >= 0)
+        if (fail_countdown.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) return n == 0;
+    return false;
 }
 
 }  // namespace
 
-void heap_fail_after(long n) { fail_countdown = n; }
-void heap_fail_unrecoverable_after(long n) { unrecoverable_countdown = n; }
-long heap_allocation_count() { return allocation_count; }
-void heap_reset_allocation_count() { allocation_count = 0; }
+void heap_fail_after(long n) { fail_countdown.store(n); }
+long heap_allocation_count() { return allocation_count.load(); }
+void heap_reset_allocation_count() { allocation_count.store(0); }
 #else
 namespace {
 constexpr bool injected_failure() { return false; }
-constexpr bool injected_unrecoverable_failure() { return false; }
 }  // namespace
 #endif
 
@@ -56,11 +54,6 @@ void *lib_realloc(void *p, std::size_t n) {
 }
 
 void lib_free(void *p) { std::free(p); }
-
-void *lib_malloc_unrecoverable(std::size_t n) {
-    if (injected_unrecoverable_failure()) return nullptr;
-    return std::malloc(n == 0 ? 1 : n);
-}
 
 void *host_alloc(std::size_t n) {
     if (injected_failure()) return nullptr;

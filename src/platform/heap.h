@@ -14,11 +14,6 @@ void *lib_calloc(std::size_t count, std::size_t size);
 void *lib_realloc(void *p, std::size_t n);
 void lib_free(void *p);
 
-// For allocations whose failure ends the process (the georeferencing
-// matrices). Test builds inject their failures separately, so that a test
-// can make every recoverable allocation fail in turn without ending itself.
-void *lib_malloc_unrecoverable(std::size_t n);
-
 // Process-heap memory for the host; never released by the library.
 void *host_alloc(std::size_t n);
 // Releases host memory the way a host does (used by tests and helpers).

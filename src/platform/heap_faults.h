@@ -6,8 +6,6 @@
 // After `n` more successful allocations, the next one fails, then
 // allocation works again. A negative `n` switches it off.
 void heap_fail_after(long n);
-// The same for allocations whose failure ends the process.
-void heap_fail_unrecoverable_after(long n);
 // Number of allocations made since the counter was last reset.
 long heap_allocation_count();
 void heap_reset_allocation_count();

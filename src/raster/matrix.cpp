@@ -1,7 +1,6 @@
 #include "raster/matrix.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 #include "platform/heap.h"
@@ -70,45 +69,47 @@ void release_blocks(T **m, int32_t row_low, int32_t column_low) {
     lib_free(m + row_low - 1);
 }
 
+// Allocates both blocks, or reports which failed (1: row pointers, 2:
+// elements) and leaves nothing allocated. Sizes that cannot be represented,
+// or exceed the largest matrix, fail as their allocation would, before
+// anything is allocated. Elements are zero-filled when asked: pixels a
+// damaged row leaves unwritten read as 0, not as whatever the heap held.
+template <typename T>
+int allocate(const Layout &l, bool zeroed, T ***slots, T **block) {
+    if (l.slot_bytes == 0) return 1;
+    if (l.element_bytes == 0) return 2;
+    *slots = static_cast<T **>(lib_malloc(l.slot_bytes));
+    if (*slots == nullptr) return 1;
+    *block = static_cast<T *>(zeroed ? lib_calloc(l.element_bytes, 1) : lib_malloc(l.element_bytes));
+    if (*block == nullptr) {
+        lib_free(*slots);
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
-// Sizes that cannot be represented, or exceed the largest matrix, fail as
-// their allocation would, before anything is allocated. The elements are
-// zero-filled: pixels a damaged row leaves unwritten read as 0, not as
-// whatever the heap held.
 uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
     const Layout l = layout_of<uint8_t>(row_low, row_high, column_low, column_high);
-    if (l.slot_bytes == 0) {
-        std::fputs("allocation failure 1 in cmatrix()", stderr);
-        return nullptr;
+    uint8_t **slots = nullptr;
+    uint8_t *block = nullptr;
+    switch (allocate(l, true, &slots, &block)) {
+        case 1: std::fputs("allocation failure 1 in cmatrix()", stderr); return nullptr;
+        case 2: std::fputs("allocation failure 2 in cmatrix()", stderr); return nullptr;
+        default: return place_rows(slots, block, l, row_low, column_low);
     }
-    if (l.element_bytes == 0) {
-        std::fputs("allocation failure 2 in cmatrix()", stderr);
-        return nullptr;
-    }
-    auto **slots = static_cast<uint8_t **>(lib_malloc(l.slot_bytes));
-    if (slots == nullptr) {
-        std::fputs("allocation failure 1 in cmatrix()", stderr);
-        return nullptr;
-    }
-    auto *block = static_cast<uint8_t *>(lib_calloc(l.element_bytes, 1));
-    if (block == nullptr) {
-        lib_free(slots);
-        std::fputs("allocation failure 2 in cmatrix()", stderr);
-        return nullptr;
-    }
-    return place_rows(slots, block, l, row_low, column_low);
 }
 
 double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
     const Layout l = layout_of<double>(row_low, row_high, column_low, column_high);
-    if (l.slot_bytes == 0) numeric_fatal_error("allocation failure 1 in matrix()");
-    if (l.element_bytes == 0) numeric_fatal_error("allocation failure 2 in matrix()");
-    auto **slots = static_cast<double **>(lib_malloc_unrecoverable(l.slot_bytes));
-    if (slots == nullptr) numeric_fatal_error("allocation failure 1 in matrix()");
-    auto *block = static_cast<double *>(lib_malloc_unrecoverable(l.element_bytes));
-    if (block == nullptr) numeric_fatal_error("allocation failure 2 in matrix()");
-    return place_rows(slots, block, l, row_low, column_low);
+    double **slots = nullptr;
+    double *block = nullptr;
+    switch (allocate(l, false, &slots, &block)) {
+        case 1: std::fputs("allocation failure 1 in matrix()\n", stderr); return nullptr;
+        case 2: std::fputs("allocation failure 2 in matrix()\n", stderr); return nullptr;
+        default: return place_rows(slots, block, l, row_low, column_low);
+    }
 }
 
 void release_cmatrix(uint8_t **m, int32_t row_low, int32_t, int32_t column_low, int32_t) {
@@ -117,11 +118,4 @@ void release_cmatrix(uint8_t **m, int32_t row_low, int32_t, int32_t column_low, 
 
 void release_matrix(double **m, int32_t row_low, int32_t, int32_t column_low, int32_t) {
     release_blocks(m, row_low, column_low);
-}
-
-void numeric_fatal_error(const char *message) {
-    std::fputs("Numerical Recipes run-time error...\n", stderr);
-    std::fprintf(stderr, "%s\n", message);
-    std::fputs("...now exiting to system...\n", stderr);
-    std::exit(1);
 }

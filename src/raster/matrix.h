@@ -11,8 +11,9 @@
 // ("allocation failure 1 in cmatrix()" for the row pointers, "... 2 ..." for
 // the elements, without a line end). Sizes that overflow count as failures.
 uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high);
-// Never returns null: a failed allocation ends the process through
-// numeric_fatal_error.
+// The same for doubles, uninitialised: null after "allocation failure 1 in
+// matrix()" or "... 2 ..." on standard error, with a line end. The library
+// never ends its host: the caller fails what it was doing.
 double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high);
 
 // Only row_low and column_low locate the blocks; the others are ignored.
@@ -20,7 +21,3 @@ void release_cmatrix(uint8_t **m, int32_t row_low, int32_t row_high, int32_t col
                      int32_t column_high);
 void release_matrix(double **m, int32_t row_low, int32_t row_high, int32_t column_low,
                     int32_t column_high);
-
-// Writes the three-line banner and the message to standard error and ends
-// the process with exit code 1.
-[[noreturn]] void numeric_fatal_error(const char *message);

@@ -79,6 +79,22 @@ inline int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat form
     return static_cast<int32_t>(i);
 }
 
+// decode_runs for a row whose end is never looked at: stops as soon as the
+// row is full, where decode_runs reads on to the terminator. `p` ends
+// wherever reading stopped.
+inline int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
+                                      int32_t width) {
+    int64_t i = 0;
+    uint8_t value = 0;
+    int64_t count = 0;
+    while (i < width && parse_run(p, end, format, value, count) == kRunRead) {
+        const int64_t n = count + 1 < width - i ? count + 1 : width - i;
+        std::memset(buffer + i, value, static_cast<std::size_t>(n));
+        i += n;
+    }
+    return static_cast<int32_t>(i);
+}
+
 // Four bytes, most significant first; a missing byte counts as -1.
 int32_t kap_read_be32(ChartStream *stream);
 

@@ -157,26 +157,40 @@ TEST(ChartClose, ReleasesEverythingAndMayBeCalledAgain) {
 }
 
 // Every allocation the open makes, made to fail in turn: the open fails
-// cleanly (nothing left owned, nothing leaked) or succeeds whole.
+// cleanly (nothing left owned, nothing leaked) or succeeds whole, and the
+// process goes on. The georeferencing matrices (the reference points, their
+// projections, their rotated copy) fail the open with one line each.
 TEST(ChartOpen, FailsCleanlyWhereverMemoryRunsOut) {
     TempDir dir;
     auto w = kap::simple_chart(30, 10);
-    w.header[3] += ",SK=20.0";
+    w.header[3].replace(w.header[3].find("SK=0.0"), 6, "SK=20.0");
     const std::string path = dir.write("m.kap", w.build());
     heap_reset_allocation_count();
-    { auto whole = open_chart(path); ASSERT_EQ(whole->result, 0); }
+    {
+        auto whole = open_chart(path);
+        ASSERT_EQ(whole->result, 0);
+        ASSERT_TRUE(chart_is_skewed(whole->chart.reader));
+    }
     const long allocations = heap_allocation_count();
     ASSERT_GT(allocations, 10);
+    int matrix_failures = 0;
     for (long n = 0; n < allocations; ++n) {
         ChartFile chart{};
         heap_fail_after(n);
         int32_t result = 0;
-        capture_output([&] { result = BSB_open(path.c_str(), 0, 0, 0, 0, &chart); });
+        const Captured c = capture_output([&] { result = BSB_open(path.c_str(), 0, 0, 0, 0, &chart); });
         heap_fail_after(-1);
         if (result != 0) {
             EXPECT_EQ(chart.reader, nullptr) << n;
             EXPECT_EQ(chart.palette_red, nullptr) << n;
         }
+        if (c.err.find("in matrix()") != std::string::npos) {
+            EXPECT_EQ(result, -1);
+            EXPECT_TRUE(c.err == "allocation failure 1 in matrix()\n" || c.err == "allocation failure 2 in matrix()\n")
+                << c.err;
+            ++matrix_failures;
+        }
         BSB_close(&chart);
     }
+    EXPECT_EQ(matrix_failures, 6);   // three matrices, two blocks each
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "chart/header.h"
+#include "chart_writer.h"
 #include "nvch.h"
 #include "platform/heap.h"
 #include "platform/heap_faults.h"
@@ -210,3 +211,46 @@ INSTANTIATE_TEST_SUITE_P(Noaa, SkewedRealCharts, ::testing::ValuesIn(kSkewed), [
     std::string n = info.param.file;
     return "chart_" + n.substr(0, n.find('.'));
 });
+
+namespace {
+
+// A real chart with one header text changed (the index moved to match),
+// opened through the host interface and read whole.
+struct EditedRead {
+    TempDir dir;
+    std::unique_ptr<HostRead> read;
+    EditedRead(const char *chart, const std::string &from, const std::string &to) {
+        const kap::Bytes edited = kap::edit_header(kap::read_file(real_chart(chart)), from, to);
+        read = std::make_unique<HostRead>(dir.write(chart, edited));
+    }
+};
+
+}  // namespace
+
+TEST(RealChartsEdited, AnOstInTheBillionsReadsTheSamePixelsWithoutStartingOver) {
+    REQUIRE_REAL_CHARTS();
+    // Every row sits under the first index entry: each is reached by
+    // passing over the rows before it, once, in order.
+    const std::string billions = "OST/2000000000\r\n";
+    {
+        SkewSwitch off(0);
+        EditedRead stored("12205_7.KAP", "OST/1\r\n", billions);
+        ASSERT_NE(stored.read->file, nullptr);
+        EXPECT_EQ(stored.read->sha256, kCharts[1].stored_sha256);
+    }
+    EditedRead upright("12205_7.KAP", "OST/1\r\n", billions);
+    ASSERT_NE(upright.read->file, nullptr);
+    EXPECT_EQ(upright.read->sha256, kSkewed[0].upright_sha256);
+}
+
+TEST(RealChartsEdited, ASizeClaimedInTheBillionsIsRefused) {
+    REQUIRE_REAL_CHARTS();
+    TempDir dir;
+    kap::Bytes edited = kap::edit_header(kap::read_file(real_chart("11361_2.KAP")), "RA=1493,2344",
+                                         "RA=2000000000,2000000000");
+    edited = kap::edit_header(edited, "SK=0.0000000", "SK=270");
+    auto o = open_chart(dir.write("claims.kap", edited));
+    EXPECT_EQ(o->result, -1);
+    EXPECT_EQ(o->output.err,
+              "Chart of 2000000000 x 2000000000 pixels is larger than this reader serves (131072 pixels a side)\n");
+}

@@ -1,5 +1,6 @@
 #include "chart_writer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -165,6 +166,70 @@ ChartWriter simple_chart(int width, int height, int depth, int colors) {
     w.header = simple_header(width, height, depth, colors);
     w.pixels = pattern_pixels(width, height, depth);
     return w;
+}
+
+namespace {
+
+int64_t read_be32(const Bytes &file, int64_t at) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) v = v << 8 | file[static_cast<size_t>(at + k)];
+    return static_cast<int32_t>(v);
+}
+
+// One record from `at`: the row number skipped, runs written into the
+// buffer until the terminator or the end of the file. Moves `at`.
+void read_record(const Bytes &file, int64_t &at, int depth, std::span<uint8_t> buffer) {
+    const auto size = static_cast<int64_t>(file.size());
+    while (at < size)
+        if ((file[static_cast<size_t>(at++)] & 0x80) == 0) break;
+    size_t i = 0;
+    while (at < size) {
+        uint8_t b = file[static_cast<size_t>(at++)];
+        if (b == 0) return;
+        const uint8_t value = static_cast<uint8_t>((b & 0x7F) >> (7 - depth));
+        uint64_t count = b & ((1u << (7 - depth)) - 1);
+        while (b & 0x80) {
+            if (at >= size) return;   // the run is cut short: dropped
+            b = file[static_cast<size_t>(at++)];
+            count = std::min<uint64_t>(count * 128 + (b & 0x7F), UINT64_C(1) << 40);
+        }
+        for (uint64_t n = 0; n <= count && i < buffer.size(); ++n) buffer[i++] = value;
+    }
+}
+
+}  // namespace
+
+bool decode_row_by_definition(const Bytes &file, int depth, int rows_per_entry, int row, std::span<uint8_t> buffer) {
+    const auto size = static_cast<int64_t>(file.size());
+    if (size < 4 || row < 0) return false;
+    const int64_t index = read_be32(file, size - 4);
+    const int64_t entry_at = index + 4 * static_cast<int64_t>(row / rows_per_entry);
+    if (index < 0 || entry_at + 4 > size) return false;
+    int64_t at = read_be32(file, entry_at);
+    if (at < 0 || at >= size) return false;
+    for (int pass = row % rows_per_entry; pass > 0; --pass) {
+        if (at < size) ++at;   // the discarded byte
+        read_record(file, at, depth, buffer);
+    }
+    read_record(file, at, depth, buffer);
+    return true;
+}
+
+Bytes edit_header(const Bytes &file, const std::string &from, const std::string &to) {
+    const auto found = std::search(file.begin(), file.end(), from.begin(), from.end());
+    if (found == file.end()) throw std::invalid_argument("not in the header: " + from);
+    Bytes out(file.begin(), found);
+    out.insert(out.end(), to.begin(), to.end());
+    out.insert(out.end(), found + static_cast<long>(from.size()), file.end());
+    const int64_t delta = static_cast<int64_t>(to.size()) - static_cast<int64_t>(from.size());
+    auto put_be32 = [&](int64_t at, int64_t value) {
+        for (int k = 0; k < 4; ++k) out[static_cast<size_t>(at + k)] = static_cast<uint8_t>(value >> (24 - 8 * k));
+    };
+    const auto size = static_cast<int64_t>(out.size());
+    const int64_t index = read_be32(out, size - 4) + delta;
+    put_be32(size - 4, index);
+    for (int64_t at = index; at + 4 <= size - 4; at += 4) put_be32(at, read_be32(out, at) + delta);
+    return out;
 }
 
 void write_file(const std::string &path, const Bytes &bytes) {

@@ -60,6 +60,18 @@ std::vector<std::string> simple_header(int width, int height, int depth, int col
 // The pattern of simple_chart, usable for any size and depth.
 Bytes pattern_pixels(int width, int height, int depth);
 
+// Row `row` of a KAP file read the slow way the format describes, with no
+// code of the reader: its index entry's record, each row before it in the
+// entry passed over (one byte discarded, then the record read to its
+// terminator) into the buffer, then the row itself over them. False, with
+// the buffer untouched, when the entry or its record lies outside the file.
+bool decode_row_by_definition(const Bytes &file, int depth, int rows_per_entry, int row, std::span<uint8_t> buffer);
+
+// The file with the first occurrence of `from` in its header replaced by
+// `to`, and the index pointer and every index entry moved by the change of
+// length, so that the rows are found as before.
+Bytes edit_header(const Bytes &file, const std::string &from, const std::string &to);
+
 // Writes bytes to a file.
 void write_file(const std::string &path, const Bytes &bytes);
 Bytes read_file(const std::string &path);

@@ -1,0 +1,23 @@
+#include "platform/lock.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+namespace {
+// Statically initialised: usable before any constructor runs, and needs no
+// teardown when the library is unloaded.
+SRWLOCK lock = SRWLOCK_INIT;
+}  // namespace
+
+void process_lock() { AcquireSRWLockExclusive(&lock); }
+void process_unlock() { ReleaseSRWLockExclusive(&lock); }
+#else
+#include <mutex>
+
+namespace {
+std::mutex lock;
+}  // namespace
+
+void process_lock() { lock.lock(); }
+void process_unlock() { lock.unlock(); }
+#endif
