@@ -1,6 +1,8 @@
 #include "bench_support.h"
 
+#if NVCH_GOOGLE_BENCHMARK
 #include <benchmark/benchmark.h>
+#endif
 
 #include "chart_writer.h"
 
@@ -69,8 +71,13 @@ double memcpy_seconds(std::size_t bytes) {
 
 int run_summary_then_benchmarks(void (*summary)(), int argc, char **argv) {
     summary();
+#if NVCH_GOOGLE_BENCHMARK
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+#else
+    (void)argc;
+    (void)argv;
+#endif
     return 0;
 }

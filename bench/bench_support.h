@@ -23,6 +23,9 @@ double memcpy_seconds(std::size_t bytes);
 
 double now_seconds();
 
+// Keeps the compiler from dropping work whose result is not used.
+inline void keep(const void *p) { asm volatile("" : : "g"(p) : "memory"); }
+
 // Runs `summary` first, while the process's peak memory is its own, then
 // the registered benchmarks; returns main's status.
 int run_summary_then_benchmarks(void (*summary)(), int argc, char **argv);

@@ -2,7 +2,9 @@
 // 14771_1.KAP with skew correction off and read all 7841 blocks (one row
 // each) into one image, as a host does. Prints megapixels per second and
 // the ratio to a plain memcpy of the same number of bytes.
+#if NVCH_GOOGLE_BENCHMARK
 #include <benchmark/benchmark.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +40,7 @@ void read_all_blocks(const Opened &o, std::vector<uint8_t> &image) {
     }
 }
 
+#if NVCH_GOOGLE_BENCHMARK
 void BM_DecodeUprightChart(benchmark::State &state) {
     const std::string path = bench_chart("14771_1.KAP");
     if (path.empty()) {
@@ -59,7 +62,9 @@ void BM_DecodeUprightChart(benchmark::State &state) {
     nvchFileClose(o.file);
 }
 BENCHMARK(BM_DecodeUprightChart)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+#endif
 
+#if NVCH_GOOGLE_BENCHMARK
 // The same bytes copied with memcpy, in the same run.
 void BM_MemcpySameBytes(benchmark::State &state) {
     const std::size_t bytes = 9513u * 7841u;
@@ -72,6 +77,7 @@ void BM_MemcpySameBytes(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+#endif
 
 std::size_t file_size(const std::string &path) { return std::filesystem::file_size(path); }
 

@@ -20,14 +20,16 @@ struct HeaderLines {
 };
 
 // How BSB_getrow serves the chart's rows. A skewed chart starts untried;
-// its first row request decides, for good, between the whole-image cache
-// and decoding stored rows on demand.
+// its first row request decides, for good, between tiles of its stored
+// image and decoding whole stored rows on demand.
 enum class RowMode : int32_t {
     stored,           // rows come straight from the file
-    skewed_untried,   // served upright; the cache has not been attempted
-    skewed_cached,    // served upright from the whole-image cache
+    skewed_untried,   // served upright; the tiles have not been attempted
+    skewed_tiled,     // served upright from tiles of the stored image
     skewed_direct,    // served upright, each stored row decoded on demand
 };
+
+struct TiledImage;
 
 // Where passing over the rows of one index entry stands ("OST" above 1):
 // the next row of the same entry continues from here instead of passing
@@ -55,14 +57,10 @@ struct ChartReader {
     int32_t source_height = 0;
     int32_t skew_min_x = 0;          // smallest rotated corner coordinates
     int32_t skew_min_y = 0;
-    uint8_t *source_row = nullptr;   // scratch row of direct decoding
-    int32_t source_row_reach = 0;    // bytes of source_row decoding has written
+    uint8_t *source_row = nullptr;   // scratch stored row, with 16 bytes of room behind
+    int32_t source_row_reach = 0;    // bytes of source_row direct decoding has written
     EntryWalk walk;
-    uint8_t **row_cache = nullptr;   // every stored row, in cache mode
-    // Upright rows made ahead from the cache, eight at a time; first_row is
-    // -1 until the first are made.
-    uint8_t *strip_pixels = nullptr;
-    int32_t strip_first_row = -1;
+    TiledImage *tiled = nullptr;     // in tiled mode: the stored image's index and tiles
 };
 
 inline bool chart_is_skewed(const ChartReader *reader) { return reader->mode != RowMode::stored; }

@@ -18,7 +18,6 @@ void chart_reader_free(ChartReader *reader) {
     lib_free(reader->source_row);
     lib_free(reader->walk.overlay);
     row_cache_free(reader);
-    lib_free(reader->strip_pixels);
     lib_free(reader);
 }
 

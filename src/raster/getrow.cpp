@@ -4,7 +4,7 @@
 #include "raster/row_cache.h"
 #include "raster/row_decode.h"
 #include "raster/skew.h"
-#include "raster/upright_strip.h"
+#include "raster/tiled.h"
 
 extern "C" int32_t BSB_getrow(int32_t row, uint8_t *buffer, ChartFile *chart) {
     if (chart == nullptr || chart->reader == nullptr || buffer == nullptr) return -1;
@@ -17,8 +17,8 @@ extern "C" int32_t BSB_getrow(int32_t row, uint8_t *buffer, ChartFile *chart) {
             case RowMode::skewed_untried:
                 row_cache_prepare(chart);   // chooses cached or direct, for good
                 continue;
-            case RowMode::skewed_cached:
-                upright_row_from_cache(buffer, row, chart, r->row_cache);
+            case RowMode::skewed_tiled:
+                tiled_image_row(*r->tiled, row, buffer);
                 return 0;
             case RowMode::skewed_direct:
                 return skew_getrow(buffer, row, chart, row_cache_get);

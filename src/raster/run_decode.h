@@ -21,9 +21,11 @@ constexpr int32_t kRunRead = 0;
 constexpr int32_t kRunEndOfFile = -1;
 constexpr int32_t kRunEndOfRow = -2;
 
-// Counts beyond any row width stop growing, so endless continuation bytes
-// cannot overflow.
-constexpr int64_t kRunCountCeiling = INT64_C(1) << 40;
+// Counts beyond any row width (the widest chart served is 131,072 pixels)
+// stop growing, so endless continuation bytes cannot overflow, and every
+// sum of a position and a count fits 32 bits: the 32-bit build keeps to
+// 32-bit arithmetic.
+constexpr int32_t kRunCountCeiling = INT32_C(1) << 30;
 
 // How a depth splits a run's first byte.
 struct RunFormat {
@@ -38,7 +40,7 @@ inline RunFormat run_format(int32_t depth, uint8_t value_mask) {
 // Parses one run from [p, end): kRunRead with its value and count (the run
 // covers count + 1 pixels), kRunEndOfRow (p past the terminator) or
 // kRunEndOfFile (p at end; a partly read run is dropped).
-inline int32_t parse_run(const uint8_t *&p, const uint8_t *end, RunFormat f, uint8_t &value, int64_t &count) {
+inline int32_t parse_run(const uint8_t *&p, const uint8_t *end, RunFormat f, uint8_t &value, int32_t &count) {
     if (p == end) return kRunEndOfFile;
     uint8_t byte = *p++;
     if (byte == 0) return kRunEndOfRow;
@@ -47,8 +49,7 @@ inline int32_t parse_run(const uint8_t *&p, const uint8_t *end, RunFormat f, uin
     while (byte & 0x80) {
         if (p == end) return kRunEndOfFile;
         byte = *p++;
-        count = count * 128 + (byte & 0x7F);
-        if (count > kRunCountCeiling) count = kRunCountCeiling;
+        count = count < (kRunCountCeiling >> 7) ? count * 128 + (byte & 0x7F) : kRunCountCeiling;
     }
     return kRunRead;
 }
@@ -62,38 +63,15 @@ inline const uint8_t *skip_row_number(const uint8_t *p, const uint8_t *end) {
 
 // Decodes runs from `p` until the terminator or the end, into buffer[0,
 // width); pixels at or beyond the width are dropped, their runs still read.
-// Returns the pixels written; `p` ends past the terminator.
-inline int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
-                           int32_t width) {
-    int64_t i = 0;
-    uint8_t value = 0;
-    int64_t count = 0;
-    while (parse_run(p, end, format, value, count) == kRunRead) {
-        const int64_t room = width - i;
-        if (room <= 0) continue;   // the row is full: runs are read and dropped
-        // A plain memset per run: anything cleverer measured slower here.
-        const int64_t n = count + 1 < room ? count + 1 : room;
-        std::memset(buffer + i, value, static_cast<std::size_t>(n));
-        i += n;
-    }
-    return static_cast<int32_t>(i);
-}
+// Returns the pixels written; `p` ends past the terminator. Nothing
+// outside the pixels written is touched.
+int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer, int32_t width);
 
 // decode_runs for a row whose end is never looked at: stops as soon as the
 // row is full, where decode_runs reads on to the terminator. `p` ends
 // wherever reading stopped.
-inline int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
-                                      int32_t width) {
-    int64_t i = 0;
-    uint8_t value = 0;
-    int64_t count = 0;
-    while (i < width && parse_run(p, end, format, value, count) == kRunRead) {
-        const int64_t n = count + 1 < width - i ? count + 1 : width - i;
-        std::memset(buffer + i, value, static_cast<std::size_t>(n));
-        i += n;
-    }
-    return static_cast<int32_t>(i);
-}
+int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
+                               int32_t width);
 
 // Four bytes, most significant first; a missing byte counts as -1.
 int32_t kap_read_be32(ChartStream *stream);

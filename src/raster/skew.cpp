@@ -83,8 +83,9 @@ int32_t skew_setup(ChartFile *chart, double degrees) {
         std::fputs("Skewed chart too large to rotate\n", stderr);
         return -1;
     }
-    // Zero-filled: direct decoding clears only what earlier rows wrote.
-    r->source_row = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(r->source_width), 1));
+    // Zero-filled: direct decoding clears only what earlier rows wrote. The
+    // room behind takes the whole stores of tile decoding.
+    r->source_row = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(r->source_width) + 16, 1));
     if (r->source_row == nullptr) {
         std::fputs("failed to get space for skew row\n", stderr);
         return -1;

@@ -24,12 +24,12 @@ int32_t kap_read_run(ChartReader *reader, int32_t *value, int64_t *length) {
     ChartStream *s = reader->stream;
     const uint8_t *p = stream_cursor(s);
     uint8_t v = 0;
-    int64_t count = 0;
+    int32_t count = 0;
     const int32_t status =
         parse_run(p, stream_end(s), run_format(reader->depth, reader->value_mask), v, count);
     stream_advance_to(s, p);
     if (status != kRunRead) return status;
     *value = v;
-    *length = count + 1;
+    *length = static_cast<int64_t>(count) + 1;
     return kRunRead;
 }

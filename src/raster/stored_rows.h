@@ -1,0 +1,89 @@
+// The stored image of a skewed chart, kept as the file's own run-length
+// rows plus checkpoints inside them, so that any stretch of any stored row
+// can be decoded without the rows before it or the start of its own row.
+// This is the compact copy of the image that tiles are decoded from: a
+// checkpoint costs 8 bytes every 64 columns or more, where the decoded
+// image would cost a byte a pixel.
+//
+// The pixels are those the format defines for each stored row on a zero
+// background: the row's own record, and where that stops short, what rows
+// passed over before it in its index entry left ("OST" above 1).
+#pragma once
+
+#include <cstdint>
+
+#include "raster/run_decode.h"
+
+// One reading of a record by the run decoder: where its runs begin and how
+// many pixels of the row it writes.
+struct RowParse {
+    uint32_t runs_at;   // file offset of its first run; the file size for none
+    int32_t reach;      // pixels it writes, 0 .. width
+};
+
+// The run covering column k * stride of a parse: the offset of its first
+// byte, and how many of its pixels lie before that column. run_at is
+// kNoRun where the parse ends before the column.
+struct Checkpoint {
+    uint32_t run_at;
+    uint32_t skip;
+};
+
+constexpr uint32_t kNoRun = UINT32_MAX;
+
+// A row passed over on the way to later rows of its entry. The pixels a
+// row's own record does not reach come from the first node of its list
+// whose reach goes past them.
+struct OverlayNode {
+    int32_t parse;
+    int32_t reach;
+    int32_t next;   // -1 ends the list
+};
+
+// What the index is built from: the file and how its rows are laid out.
+struct StoredImageFile {
+    const uint8_t *data = nullptr;
+    int64_t size = 0;
+    RunFormat format{};
+    int32_t width = 0;            // stored row width
+    int32_t height = 0;
+    int32_t index_offset = 0;
+    int32_t rows_per_entry = 1;
+};
+
+struct StoredRows {
+    StoredImageFile file;
+    int32_t stride_shift = 0;           // a checkpoint every 1 << stride_shift columns
+    int32_t checkpoints_per_parse = 0;
+    RowParse *parses = nullptr;         // stored rows 0 .. height-1, then rows passed over
+    int32_t parse_count = 0;
+    int32_t parse_room = 0;
+    int32_t *overlay = nullptr;         // per stored row: its first node or -1; null when none has one
+    OverlayNode *nodes = nullptr;
+    int32_t node_count = 0;
+    int32_t node_room = 0;
+    // checkpoints_per_parse for each parse: checkpoint k of parse p is
+    // checkpoints[k * parse_count + p].
+    Checkpoint *checkpoints = nullptr;
+};
+
+// Builds the index of `file`, with checkpoints as close together as
+// `budget` bytes allow (every `min_stride_shift` columns at best, one a
+// row at worst). 0, or -1 when memory cannot be had (nothing is kept).
+int32_t stored_rows_build(StoredRows *rows, const StoredImageFile &file, int32_t min_stride_shift,
+                          int64_t budget);
+void stored_rows_free(StoredRows *rows);
+
+// Bytes the index holds.
+int64_t stored_rows_bytes(const StoredRows &rows);
+
+// Start bringing into the processor's caches what decoding stored row
+// `row` from column x0 reads first: its checkpoint, then (once that has
+// arrived) the runs it points at. A tile's rows ask a few rows ahead.
+void stored_rows_prefetch_checkpoint(const StoredRows &rows, int32_t row, int32_t x0);
+void stored_rows_prefetch_runs(const StoredRows &rows, int32_t row, int32_t x0);
+
+// Stored row `row`, columns [x0, x1), into dst[0, x1 - x0). Writes up to
+// 15 bytes past dst + (x1 - x0), which the caller must own and not yet
+// need.
+void stored_rows_decode(const StoredRows &rows, int32_t row, int32_t x0, int32_t x1, uint8_t *dst);

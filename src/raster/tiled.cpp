@@ -1,0 +1,386 @@
+#include "raster/tiled.h"
+
+#include <algorithm>
+#include <cmath>
+#include <immintrin.h>
+
+#include "platform/heap.h"
+#include "raster/fill.h"
+
+namespace {
+
+// What an open chart may hold besides its file: checkpoints up to three
+// times the file and 2 MB, tiles up to 5 MB, a tile map of 2 MB, and the
+// columns' products (3 MB for the widest rows): about four times the file
+// and 16 MB in all, the file included, whatever size the chart claims.
+constexpr int64_t kCheckpointFloor = INT64_C(2) << 20;
+constexpr int64_t kTileBudget = INT64_C(5) << 20;
+constexpr int64_t kLargestMap = INT64_C(1) << 19;   // entries
+
+// Tile shapes, as shifts, largest first: 256 x 32 decodes a tile row in
+// one long stretch of a stored row and keeps the band an upright row
+// crosses narrow; smaller tiles make a narrower band where the budget, or
+// the memory to be had, is short.
+struct TileShape {
+    int32_t w_shift;
+    int32_t h_shift;
+};
+constexpr TileShape kShapes[] = {{8, 5}, {7, 5}, {7, 4}, {6, 4}, {6, 3}, {5, 3}, {4, 3}};
+
+enum Kernel { kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4 };
+
+// Upright rows are made this many at a time (when the strip can be had).
+constexpr int32_t kStripRows = 8;
+
+// The part of a row whose stored positions fall inside the stored image.
+struct Span {
+    int32_t begin;
+    int32_t end;
+};
+
+// One output row's constants: stored x of column i is trunc(column_cos[i]
+// - bs), stored y is trunc(bc + column_sin[i]).
+struct RowFrame {
+    const double *column_cos;
+    const double *column_sin;
+    double bs;
+    double bc;
+    int32_t x(int32_t i) const { return static_cast<int32_t>(column_cos[i] - bs); }
+    int32_t y(int32_t i) const { return static_cast<int32_t>(bc + column_sin[i]); }
+};
+
+// Narrows `span` to where `holds` is true. `holds` changes at most once
+// along the row, so its two ends tell which side is true and a binary
+// search finds the change.
+template <typename Predicate>
+void narrow(Span &span, int32_t width, Predicate holds) {
+    const bool first = holds(0), last = holds(width - 1);
+    if (first && last) return;
+    if (!first && !last) {
+        span = {0, 0};
+        return;
+    }
+    int32_t lo = 0, hi = width - 1;   // holds(lo) == first, holds(hi) == last
+    while (hi - lo > 1) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        (holds(mid) == first ? lo : hi) = mid;
+    }
+    if (first)
+        span.end = std::min(span.end, hi);
+    else
+        span.begin = std::max(span.begin, hi);
+}
+
+Span inside_span(const RowFrame &f, int32_t width, int32_t stored_width, int32_t stored_height) {
+    if (width <= 0) return {0, 0};
+    Span span{0, width};
+    narrow(span, width, [&](int32_t i) { return f.x(i) >= 0; });
+    narrow(span, width, [&](int32_t i) { return f.x(i) < stored_width; });
+    narrow(span, width, [&](int32_t i) { return f.y(i) >= 0; });
+    narrow(span, width, [&](int32_t i) { return f.y(i) < stored_height; });
+    if (span.end < span.begin) span.end = span.begin;
+    return span;
+}
+
+void sample_scalar(TiledImage &img, const RowFrame &f, int32_t from, int32_t to, uint8_t *out) {
+    for (int32_t i = from; i < to; ++i) out[i] = tile_cache_pixel(img.tiles, img.rows, f.x(i), f.y(i));
+}
+
+// The place of `tile`'s pixels (its map entry), decoding it when it is not
+// at hand; `held` keeps the last one asked for.
+inline int32_t entry_of(TileCache &t, const StoredRows &rows, int32_t tile, int32_t &held_tile, int32_t &held_entry) {
+    if (tile != held_tile) {
+        held_entry = t.map[tile];
+        if (held_entry == kTileAbsent) held_entry = tile_cache_load(t, rows, tile);
+        held_tile = tile;
+    }
+    return held_entry;
+}
+
+// The vector kernels share their plan: the coordinates of a block of
+// pixels in one go. Along a row the stored coordinates only grow or only
+// shrink, so when the block's first and last pixels lie in one tile, all
+// do (most blocks, and mostly the tile of the block before): that tile's
+// entry serves them all. Otherwise each pixel's entry is gathered from the
+// map, and a block that meets a tile not at hand is done one pixel at a
+// time, which decodes the tile.
+
+// Four pixels at a time: the coordinates in SSE2, the reads one by one.
+int32_t sample_sse2(TiledImage &img, const RowFrame &f, int32_t from, int32_t to, uint8_t *out) {
+    TileCache &t = img.tiles;
+    const __m128d bs = _mm_set1_pd(f.bs), bc = _mm_set1_pd(f.bc);
+    alignas(16) int32_t xs[4], ys[4];
+    int32_t held_tile = -1, held_entry = 0;
+    int32_t i = from;
+    for (; i + 4 <= to; i += 4) {
+        const __m128i x01 = _mm_cvttpd_epi32(_mm_sub_pd(_mm_loadu_pd(f.column_cos + i), bs));
+        const __m128i x23 = _mm_cvttpd_epi32(_mm_sub_pd(_mm_loadu_pd(f.column_cos + i + 2), bs));
+        const __m128i y01 = _mm_cvttpd_epi32(_mm_add_pd(bc, _mm_loadu_pd(f.column_sin + i)));
+        const __m128i y23 = _mm_cvttpd_epi32(_mm_add_pd(bc, _mm_loadu_pd(f.column_sin + i + 2)));
+        _mm_store_si128(reinterpret_cast<__m128i *>(xs), _mm_unpacklo_epi64(x01, x23));
+        _mm_store_si128(reinterpret_cast<__m128i *>(ys), _mm_unpacklo_epi64(y01, y23));
+        for (int k = 0; k < 4; ++k) {
+            const int32_t entry = entry_of(t, img.rows, tile_cache_index(t, xs[k], ys[k]), held_tile, held_entry);
+            out[i + k] = t.arena[entry + (ys[k] << t.tile_w_shift) + xs[k]];
+        }
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) int32_t sample_avx2(TiledImage &img, const RowFrame &f, int32_t from, int32_t to,
+                                                   uint8_t *out) {
+    TileCache &t = img.tiles;
+    const __m256d bs = _mm256_set1_pd(f.bs), bc = _mm256_set1_pd(f.bc);
+    const __m128i w_shift = _mm_cvtsi32_si128(t.tile_w_shift), h_shift = _mm_cvtsi32_si128(t.tile_h_shift);
+    const __m128i map_shift = _mm_cvtsi32_si128(t.map_shift);
+    const __m256i absent = _mm256_set1_epi32(kTileAbsent);
+    // Byte 0 of each 32-bit lane, to the front of each 128-bit half.
+    const __m256i low_bytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4,
+                                               8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const int *arena = reinterpret_cast<const int *>(t.arena);
+    int32_t held_tile = -1, held_entry = 0;
+    int32_t i = from;
+    for (; i + 8 <= to; i += 8) {
+        const __m128i x0 = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_loadu_pd(f.column_cos + i), bs));
+        const __m128i x1 = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_loadu_pd(f.column_cos + i + 4), bs));
+        const __m128i y0 = _mm256_cvttpd_epi32(_mm256_add_pd(bc, _mm256_loadu_pd(f.column_sin + i)));
+        const __m128i y1 = _mm256_cvttpd_epi32(_mm256_add_pd(bc, _mm256_loadu_pd(f.column_sin + i + 4)));
+        const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(x0), x1, 1);
+        const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(y0), y1, 1);
+        const int32_t first = tile_cache_index(t, _mm_cvtsi128_si32(x0), _mm_cvtsi128_si32(y0));
+        const int32_t last = tile_cache_index(t, _mm_extract_epi32(x1, 3), _mm_extract_epi32(y1, 3));
+        __m256i entry;
+        if (first == last) {
+            entry = _mm256_set1_epi32(entry_of(t, img.rows, first, held_tile, held_entry));
+        } else {
+            const __m256i tile = _mm256_add_epi32(_mm256_sll_epi32(_mm256_srl_epi32(y, h_shift), map_shift),
+                                                  _mm256_srl_epi32(x, w_shift));
+            entry = _mm256_i32gather_epi32(t.map, tile, 4);
+            if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(entry, absent)) != 0) {
+                sample_scalar(img, f, i, i + 8, out);
+                held_tile = -1;   // the loads may have given up the tile held
+                continue;
+            }
+        }
+        const __m256i place = _mm256_add_epi32(entry, _mm256_add_epi32(_mm256_sll_epi32(y, w_shift), x));
+        const __m256i pixels = _mm256_shuffle_epi8(_mm256_i32gather_epi32(arena, place, 1), low_bytes);
+        const __m128i eight = _mm_unpacklo_epi32(_mm256_castsi256_si128(pixels), _mm256_extracti128_si256(pixels, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), eight);
+    }
+    return i;
+}
+
+// GCC's own AVX-512 headers trip its uninitialised-value warning.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f"))) int32_t sample_avx512(TiledImage &img, const RowFrame &f, int32_t from,
+                                                         int32_t to, uint8_t *out) {
+    TileCache &t = img.tiles;
+    const __m512d bs = _mm512_set1_pd(f.bs), bc = _mm512_set1_pd(f.bc);
+    const __m128i w_shift = _mm_cvtsi32_si128(t.tile_w_shift), h_shift = _mm_cvtsi32_si128(t.tile_h_shift);
+    const __m128i map_shift = _mm_cvtsi32_si128(t.map_shift);
+    const __m512i absent = _mm512_set1_epi32(kTileAbsent);
+    int32_t held_tile = -1, held_entry = 0;
+    int32_t i = from;
+    for (; i + 16 <= to; i += 16) {
+        const __m256i x0 = _mm512_cvttpd_epi32(_mm512_sub_pd(_mm512_loadu_pd(f.column_cos + i), bs));
+        const __m256i x1 = _mm512_cvttpd_epi32(_mm512_sub_pd(_mm512_loadu_pd(f.column_cos + i + 8), bs));
+        const __m256i y0 = _mm512_cvttpd_epi32(_mm512_add_pd(bc, _mm512_loadu_pd(f.column_sin + i)));
+        const __m256i y1 = _mm512_cvttpd_epi32(_mm512_add_pd(bc, _mm512_loadu_pd(f.column_sin + i + 8)));
+        const __m512i x = _mm512_inserti64x4(_mm512_castsi256_si512(x0), x1, 1);
+        const __m512i y = _mm512_inserti64x4(_mm512_castsi256_si512(y0), y1, 1);
+        const __m128i x_top = _mm256_extracti128_si256(x1, 1), y_top = _mm256_extracti128_si256(y1, 1);
+        const int32_t first = tile_cache_index(t, _mm_cvtsi128_si32(_mm256_castsi256_si128(x0)),
+                                               _mm_cvtsi128_si32(_mm256_castsi256_si128(y0)));
+        const int32_t last = tile_cache_index(t, _mm_extract_epi32(x_top, 3), _mm_extract_epi32(y_top, 3));
+        __m512i entry;
+        if (first == last) {
+            entry = _mm512_set1_epi32(entry_of(t, img.rows, first, held_tile, held_entry));
+        } else {
+            const __m512i tile = _mm512_add_epi32(_mm512_sll_epi32(_mm512_srl_epi32(y, h_shift), map_shift),
+                                                  _mm512_srl_epi32(x, w_shift));
+            entry = _mm512_i32gather_epi32(tile, t.map, 4);
+            if (_mm512_cmpeq_epi32_mask(entry, absent) != 0) {
+                sample_scalar(img, f, i, i + 16, out);
+                held_tile = -1;
+                continue;
+            }
+        }
+        const __m512i place = _mm512_add_epi32(entry, _mm512_add_epi32(_mm512_sll_epi32(y, w_shift), x));
+        const __m512i pixels = _mm512_i32gather_epi32(place, t.arena, 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(pixels));
+    }
+    return i;
+}
+#pragma GCC diagnostic pop
+
+// The widest kernel the processor (and its system) can run.
+int32_t best_kernel() {
+    static const int32_t best = __builtin_cpu_supports("avx512f") ? kAvx512
+                                : __builtin_cpu_supports("avx2") ? kAvx2
+                                                                 : kSse2;
+    return best;
+}
+
+void sample(TiledImage &image, const RowFrame &frame, int32_t from, int32_t to, uint8_t *out) {
+    int32_t i = from;
+    if (image.kernel == kAvx512) i = sample_avx512(image, frame, i, to, out);
+    if (image.kernel >= kAvx2) i = sample_avx2(image, frame, i, to, out);
+    if (image.kernel >= kSse2) i = sample_sse2(image, frame, i, to, out);
+    sample_scalar(image, frame, i, to, out);
+}
+
+// The tiles an upright row crosses (a row `length` pixels long runs along
+// (cos, sin) in the stored image), and a quarter more for the rows coming.
+// With fewer, tiles are given up before the next row needs them again.
+int64_t tiles_wanted(int32_t length, const SkewGeometry &g, TileShape shape) {
+    const double per_pixel = std::fabs(g.cos) / static_cast<double>(1 << shape.w_shift) +
+                             std::fabs(g.sin) / static_cast<double>(1 << shape.h_shift);
+    const int64_t band = static_cast<int64_t>(std::ceil(length * per_pixel)) + 2;
+    return band + band / 4 + 16;
+}
+
+struct TileChoice {
+    TileShape shape;
+    int64_t capacity;
+};
+
+// The tile caches to try, best first: each shape grown where its tile map
+// would be too large; those whose band fits the budget, in order; then the
+// shape whose band is smallest, with as many tiles as the budget holds,
+// fewer and fewer (slower, as tiles are given up before the next row is
+// done with them, but never wrong and never larger).
+int32_t choices(const StoredImageFile &file, const SkewGeometry &g, TiledOptions options, TileChoice *out) {
+    int32_t n = 0;
+    if (options.tile_w_shift > 0) {
+        const TileShape shape{options.tile_w_shift, options.tile_h_shift};
+        out[n++] = {shape, options.capacity > 0 ? options.capacity : tiles_wanted(g.out_width, g, shape)};
+        return n;
+    }
+    TileShape smallest{};
+    int64_t smallest_bytes = INT64_MAX;
+    for (TileShape shape : kShapes) {
+        tile_shape_for(file.width, file.height, kLargestMap, &shape.w_shift, &shape.h_shift);
+        const int64_t wanted = tiles_wanted(g.out_width, g, shape);
+        const int64_t bytes = wanted << (shape.w_shift + shape.h_shift);
+        if (bytes <= kTileBudget) out[n++] = {shape, options.capacity > 0 ? options.capacity : wanted};
+        if (bytes < smallest_bytes) {
+            smallest_bytes = bytes;
+            smallest = shape;
+        }
+    }
+    for (int64_t capacity = std::max<int64_t>(1, kTileBudget >> (smallest.w_shift + smallest.h_shift)); capacity >= 1;
+         capacity /= 4)
+        out[n++] = {smallest, capacity};
+    return n;
+}
+
+// The tile cache of the first choice whose memory can be had.
+int32_t make_tiles(TileCache *tiles, const StoredImageFile &file, const SkewGeometry &g, const TiledOptions &options,
+                   int32_t *w_shift) {
+    TileChoice tried[64];
+    const int32_t n = choices(file, g, options, tried);
+    for (int32_t k = 0; k < n; ++k) {
+        const TileChoice &c = tried[k];
+        if (tile_cache_make(tiles, file.width, file.height, c.shape.w_shift, c.shape.h_shift,
+                            static_cast<int32_t>(std::min<int64_t>(c.capacity, INT32_MAX))) == 0) {
+            *w_shift = c.shape.w_shift;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+TiledImage *tiled_image_make(const StoredImageFile &file, const SkewGeometry &geometry, const TiledOptions &options) {
+    auto *img = static_cast<TiledImage *>(lib_calloc(1, sizeof(TiledImage)));
+    if (img == nullptr) return nullptr;
+    *img = TiledImage{};
+    img->geometry = geometry;
+    img->kernel = options.kernel > 0 ? std::min(options.kernel, best_kernel()) : best_kernel();
+    const int32_t width = geometry.out_width;
+    img->column_cos = static_cast<double *>(lib_malloc(sizeof(double) * static_cast<std::size_t>(std::max(width, 1))));
+    img->column_sin = static_cast<double *>(lib_malloc(sizeof(double) * static_cast<std::size_t>(std::max(width, 1))));
+    int32_t w_shift = 0;
+    if (img->column_cos == nullptr || img->column_sin == nullptr ||
+        make_tiles(&img->tiles, file, geometry, options, &w_shift) != 0) {
+        tiled_image_free(img);
+        return nullptr;
+    }
+    // Checkpoints where tile rows start; closer ones would be no use, a
+    // tile row is decoded from its start.
+    const int32_t checkpoint_shift = std::max(w_shift, options.checkpoint_shift);
+    if (stored_rows_build(&img->rows, file, checkpoint_shift, 3 * file.size + kCheckpointFloor) != 0) {
+        tiled_image_free(img);
+        return nullptr;
+    }
+    if (!options.no_strip)
+        img->strip = static_cast<uint8_t *>(lib_malloc(static_cast<std::size_t>(std::max(width, 1)) * kStripRows));
+    for (int32_t i = 0; i < width; ++i) {
+        const double a = static_cast<double>(static_cast<int64_t>(geometry.min_x) + i);
+        img->column_cos[i] = a * geometry.cos;
+        img->column_sin[i] = a * geometry.sin;
+    }
+    return img;
+}
+
+void tiled_image_free(TiledImage *image) {
+    if (image == nullptr) return;
+    stored_rows_free(&image->rows);
+    tile_cache_free(&image->tiles);
+    lib_free(image->column_cos);
+    lib_free(image->column_sin);
+    lib_free(image->strip);
+    lib_free(image);
+}
+
+int64_t tiled_image_bytes(const TiledImage &image) {
+    return static_cast<int64_t>(sizeof(TiledImage)) + stored_rows_bytes(image.rows) + tile_cache_bytes(image.tiles) +
+           2 * static_cast<int64_t>(sizeof(double)) * image.geometry.out_width +
+           (image.strip != nullptr ? static_cast<int64_t>(kStripRows) * image.geometry.out_width : 0);
+}
+
+namespace {
+
+void make_row(TiledImage &image, int32_t row, uint8_t *out) {
+    const SkewGeometry &g = image.geometry;
+    const double b = static_cast<double>(static_cast<int64_t>(g.min_y) + row);
+    const RowFrame frame{image.column_cos, image.column_sin, b * g.sin, b * g.cos};
+    const Span span = inside_span(frame, g.out_width, image.rows.file.width, image.rows.file.height);
+    fill_exact(out, 0, static_cast<std::size_t>(span.begin));
+    fill_exact(out + span.end, 0, static_cast<std::size_t>(g.out_width - span.end));
+    sample(image, frame, span.begin, span.end, out);
+}
+
+// A strip of rows made while their tiles are in the processor's caches: a
+// host that reads a quilt of charts a row of each in turn would otherwise
+// find each chart's tiles pushed out by the others' at every row.
+void copy_row(uint8_t *out, const uint8_t *from, int32_t width) {
+    int32_t i = 0;
+    for (; i + 16 <= width; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
+    for (; i < width; ++i) out[i] = from[i];
+}
+
+}  // namespace
+
+void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
+    const int32_t width = image.geometry.out_width;
+    if (image.strip == nullptr) {
+        make_row(image, row, out);
+        return;
+    }
+    const int32_t first = row - row % kStripRows;
+    if (image.strip_first != first) {
+        const int32_t count = std::min(kStripRows, image.geometry.out_height - first);
+        for (int32_t k = 0; k < count; ++k)
+            make_row(image, first + k, image.strip + static_cast<std::size_t>(k) * width);
+        image.strip_first = first;
+    }
+    copy_row(out, image.strip + static_cast<std::size_t>(row - first) * width, width);
+}
+
+void tiled_image_stored_row(const TiledImage &image, int32_t row, uint8_t *out) {
+    stored_rows_decode(image.rows, row, 0, image.rows.file.width, out);
+}

@@ -1,0 +1,173 @@
+// Serving skewed charts from tiles: every path of the design (each kernel,
+// tiny and huge tiles, a cache of one tile, checkpoints far apart, rows
+// passed over, damaged rows, quarter and half turns, tiny and very wide
+// charts) gives exactly the pixels of the definition, computed here from
+// the file's bytes by a decoder written from the format alone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "chart/chart_reader.h"
+#include "chart_writer.h"
+#include "open_chart.h"
+#include "raster/row_cache.h"
+#include "raster/tiled.h"
+#include "test_files.h"
+
+namespace {
+
+using kap::Bytes;
+
+kap::ChartWriter turned(int width, int height, double degrees, int depth = 4) {
+    kap::ChartWriter w = kap::simple_chart(width, height, depth, 5);
+    char knp[160];
+    std::snprintf(knp, sizeof knp, "KNP/SC=20000,GD=NAD83,PR=MERCATOR,PP=50.0,SK=%.10g,TA=90", degrees);
+    w.header[3] = knp;
+    return w;
+}
+
+// The upright image by the definition: each stored row decoded from the
+// file on a zero background, each output pixel the stored pixel its
+// rotation lands on (separately rounded products, truncation), 0 outside.
+Bytes upright_by_definition(const Bytes &file, const kap::ChartWriter &w, const ChartFile &chart) {
+    const ChartReader &r = *chart.reader;
+    std::vector<Bytes> stored;
+    for (int y = 0; y < r.source_height; ++y) {
+        Bytes row(static_cast<size_t>(r.source_width), 0);
+        kap::decode_row_by_definition(file, w.depth, w.rows_per_entry, y, row);
+        stored.push_back(std::move(row));
+    }
+    Bytes out(static_cast<size_t>(chart.width) * chart.height);
+    const double s = std::sin(r.skew_angle), c = std::cos(r.skew_angle);
+    for (int32_t row = 0; row < chart.height; ++row)
+        for (int32_t i = 0; i < chart.width; ++i) {
+            const double a = r.skew_min_x + i, b = r.skew_min_y + row;
+            const auto x = static_cast<int64_t>(a * c - b * s), y = static_cast<int64_t>(b * c + a * s);
+            const bool inside = x >= 0 && x < r.source_width && y >= 0 && y < r.source_height;
+            out[static_cast<size_t>(row) * chart.width + i] = inside ? stored[static_cast<size_t>(y)][static_cast<size_t>(x)] : 0;
+        }
+    return out;
+}
+
+// Every row through BSB_getrow with the chart's tiles made with `options`.
+Bytes rows_with(OpenedChart &o, const TiledOptions &options) {
+    ChartReader &r = *o.chart.reader;
+    row_cache_free(&r);
+    r.tiled = row_cache_make_tiled(&o.chart, options);
+    EXPECT_NE(r.tiled, nullptr);
+    r.mode = RowMode::skewed_tiled;
+    return o.all_rows();
+}
+
+struct Case {
+    const char *what;
+    TiledOptions options;
+};
+
+const Case kCases[] = {
+    {"default", {}},
+    {"scalar kernel", {0, 0, 0, 0, 1}},
+    {"SSE2 kernel", {0, 0, 0, 0, 2}},
+    {"AVX2 kernel", {0, 0, 0, 0, 3}},
+    {"AVX-512 kernel", {0, 0, 0, 0, 4}},
+    {"1 tile of 8 x 2", {3, 1, 1, 0, 0}},
+    {"2 tiles of 16 x 8", {4, 3, 2, 0, 0}},
+    {"1 tile of 256 x 32", {8, 5, 1, 0, 0}},
+    {"2 x 2 tiles, 3 of them", {1, 1, 3, 0, 3}},
+    {"one checkpoint a row", {4, 4, 0, 30, 0}},
+    {"rows made one at a time", {0, 0, 0, 0, 0, true}},
+};
+
+void expect_every_path(const kap::ChartWriter &w, const std::string &label) {
+    TempDir dir;
+    const Bytes file = w.build();
+    auto o = open_chart(dir.write("t.kap", file));
+    ASSERT_EQ(o->result, 0) << label << o->output.err;
+    ASSERT_TRUE(chart_is_skewed(o->chart.reader)) << label;
+    const Bytes expected = upright_by_definition(file, w, o->chart);
+    for (const Case &c : kCases) EXPECT_EQ(rows_with(*o, c.options), expected) << label << ": " << c.what;
+    o->chart.reader->mode = RowMode::skewed_direct;
+    EXPECT_EQ(o->all_rows(), expected) << label << ": direct decoding";
+}
+
+}  // namespace
+
+TEST(TiledServing, EveryPathGivesTheDefinitionAtManyAnglesAndSizes) {
+    const double angles[] = {45.0741597, 90, 180, 270, -30, 7.5, 343.4711111, 0.001};
+    const int sizes[][2] = {{1, 1}, {2, 3}, {300, 40}, {97, 131}};
+    for (double angle : angles)
+        for (const auto &size : sizes)
+            expect_every_path(turned(size[0], size[1], angle),
+                              std::to_string(angle) + " " + std::to_string(size[0]) + "x" + std::to_string(size[1]));
+}
+
+TEST(TiledServing, VeryWideRowsAndEveryDepth) {
+    expect_every_path(turned(20000, 3, 30), "20000 x 3");
+    expect_every_path(turned(3, 5000, 60), "3 x 5000");
+    for (int depth = 1; depth <= 7; ++depth) expect_every_path(turned(70, 50, 20, depth), "depth " + std::to_string(depth));
+}
+
+TEST(TiledServing, DamagedRowsAndRowsPassedOverAreThoseOfTheDefinition) {
+    // Rows that cannot be found, rows cut short, a run running past the
+    // width, and an entry of three rows whose first rows have one-byte
+    // numbers (their first run read as the number when passed over) and
+    // whose later rows stop short, so that what was passed over shows.
+    auto w = turned(60, 30, 25);
+    w.index_entries[5] = 1 << 30;
+    w.raw_rows[9] = kap::row_record(10, Bytes(7, 3), 4);
+    w.raw_rows[12] = kap::row_record(13, Bytes(90, 2), 4);
+    expect_every_path(w, "damaged");
+
+    auto ost = turned(40, 24, 33);
+    ost.rows_per_entry = 3;
+    ost.header[5] = "OST/3";
+    ost.raw_rows[1] = kap::row_record(2, Bytes{1, 1, 2, 2, 3}, 4);
+    ost.raw_rows[2] = kap::row_record(3, Bytes(2, 6), 4);
+    ost.raw_rows[4] = kap::row_record(300, Bytes(40, 5), 4);
+    ost.raw_rows[5] = kap::row_record(301, Bytes(12, 7), 4);
+    ost.raw_rows[7] = {0x08, 0x00};   // one byte of number, then the terminator at once
+    ost.raw_rows[8] = kap::row_record(9, Bytes(3, 1), 4);
+    expect_every_path(ost, "three rows an entry");
+}
+
+TEST(TiledServing, TheProviderHandsOutStoredRowsAsDefined) {
+    TempDir dir;
+    auto w = turned(50, 20, 12);
+    w.rows_per_entry = 2;
+    w.header[5] = "OST/2";
+    w.raw_rows[3] = kap::row_record(4, Bytes(9, 3), 4);
+    const Bytes file = w.build();
+    auto o = open_chart(dir.write("p.kap", file));
+    ASSERT_EQ(o->result, 0);
+    ChartReader &r = *o->chart.reader;
+    for (RowMode mode : {RowMode::skewed_tiled, RowMode::skewed_direct}) {
+        if (mode == RowMode::skewed_direct) r.mode = mode;
+        for (int y = 0; y < 20; ++y) {
+            Bytes expected(50, 0);
+            kap::decode_row_by_definition(file, 4, 2, y, expected);
+            const uint8_t *row = row_cache_get(y, r.source_row, &o->chart);
+            ASSERT_NE(row, nullptr);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), row)) << y;
+        }
+    }
+}
+
+TEST(TiledServing, MemoryFollowsTheFileNotTheClaimedSize) {
+    // An open skewed chart holds at most about four times its file and a
+    // few megabytes, however many pixels it claims.
+    TempDir dir;
+    for (const char *ra : {"RA=20000,16000", "RA=131072,131072", "RA=131072,64"}) {
+        auto w = turned(64, 64, 45);
+        w.header[2] = std::string("BSB/NA=X,") + ra;
+        w.rows_per_entry = 1 << 20;
+        w.header[5] = "OST/1048576";
+        const Bytes file = w.build();
+        auto o = open_chart(dir.write("m.kap", file));
+        ASSERT_EQ(o->result, 0) << ra << o->output.err;
+        Bytes row(static_cast<size_t>(o->chart.width));
+        ASSERT_EQ(BSB_getrow(o->chart.height / 2, row.data(), &o->chart), 0);
+        ASSERT_EQ(o->chart.reader->mode, RowMode::skewed_tiled);
+        EXPECT_LT(tiled_image_bytes(*o->chart.reader->tiled), 4 * static_cast<int64_t>(file.size()) + (INT64_C(16) << 20))
+            << ra;
+    }
+}
