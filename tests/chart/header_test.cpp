@@ -96,7 +96,11 @@ TEST(HeaderReader, StopsAtCtrlZAndCountsOnlyRecords) {
 
 TEST(HeaderReader, KeepsAtMostTheLimitAndLeavesTheLastRecordUnextended) {
     std::string text;
-    for (int i = 0; i < 150; ++i) text += "R" + std::to_string(i) + "/X=1\r\n! c\r\n    Y=2\r\n";
+    for (int i = 0; i < 150; ++i) {
+        text += 'R';
+        text += std::to_string(i);
+        text += "/X=1\r\n! c\r\n    Y=2\r\n";
+    }
     int32_t n = 0;
     Reader r = header_of(text, 100, &n);
     EXPECT_EQ(n, 100);
@@ -107,7 +111,11 @@ TEST(HeaderReader, KeepsAtMostTheLimitAndLeavesTheLastRecordUnextended) {
 TEST(HeaderReader, GrowsItsRoomByTwentyRecords) {
     auto room_after = [](int records) {
         std::string text;
-        for (int i = 0; i < records; ++i) text += "REC/" + std::to_string(i) + "\r\n";
+        for (int i = 0; i < records; ++i) {
+            text += "REC/";
+            text += std::to_string(i);
+            text += "\r\n";
+        }
         return header_of(text)->header.room;
     };
     EXPECT_EQ(room_after(49), 50);

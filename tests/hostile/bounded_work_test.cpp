@@ -27,9 +27,11 @@ constexpr int kBillions = 2000000000;
 kap::ChartWriter ost_in_the_billions(int width, int height, const std::string &sk = "SK=0.0") {
     kap::ChartWriter w = kap::simple_chart(width, 8);
     w.rows_per_entry = kBillions;
-    w.header[2] = "BSB/NA=X,RA=" + std::to_string(width) + "," + std::to_string(height);
+    char record[96];
+    std::snprintf(record, sizeof record, "BSB/NA=X,RA=%d,%d", width, height);
+    w.header[2] = record;
     w.header[3] = "KNP/SC=20000,GD=NAD83,PR=MERCATOR,PP=50.0," + sk;
-    w.header[5] = "OST/" + std::to_string(kBillions);
+    w.header[5] = "OST/2000000000";
     return w;
 }
 
@@ -64,7 +66,7 @@ TEST(BoundedWork, EveryRowOfOneLongEntryIsPassedOverOnce) {
     TempDir dir;
     kap::ChartWriter one_entry = kap::simple_chart(400, 3000);
     one_entry.rows_per_entry = kBillions;
-    one_entry.header[5] = "OST/" + std::to_string(kBillions);
+    one_entry.header[5] = "OST/2000000000";
     auto o = open_chart(dir.write("long.kap", one_entry.build()));
     ASSERT_EQ(o->result, 0) << o->output.err;
     EXPECT_EQ(o->all_rows(), one_entry.pixels);

@@ -79,11 +79,12 @@ TEST(RunDecoding, SplitsFirstBytesByDepthAndAddsContinuationBytes) {
 }
 
 TEST(RunDecoding, EndlessContinuationBytesNeitherOverflowNorOverrun) {
-    kap::Bytes bytes = {0x01};   // row number
-    bytes.push_back(0x9F);
-    bytes.insert(bytes.end(), 5000, 0xFF);
-    bytes.push_back(0x7F);
-    bytes.push_back(0x00);
+    // Row number 1, a run of value 3 whose count never stops, the end.
+    kap::Bytes bytes(5004, 0xFF);
+    bytes[0] = 0x01;
+    bytes[1] = 0x9F;
+    bytes[5002] = 0x7F;
+    bytes[5003] = 0x00;
     Reader r = reader_over(bytes, 4);
     uint8_t row[20] = {};
     EXPECT_EQ(kap_read_row(r.get(), row, 16), 16);

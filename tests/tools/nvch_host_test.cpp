@@ -76,6 +76,17 @@ double json_number(const std::string &json, const std::string &key) {
     return std::stod(m[1]);
 }
 
+// Reads the rows of an opened PNG into `out`; false on a libpng error. No
+// C++ object lives in the frame that setjmp returns to.
+bool read_png_rows(png_structp png, png_infop info, std::FILE *f, uint8_t *out, png_uint_32 width,
+                   png_uint_32 height) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    png_init_io(png, f);
+    png_read_info(png, info);
+    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, out + static_cast<size_t>(y) * width, nullptr);
+    return true;
+}
+
 // The pixels of a paletted PNG, read back with libpng.
 std::vector<uint8_t> png_pixels(const std::string &path, int *width, int *height) {
     png_image image{};
@@ -88,13 +99,7 @@ std::vector<uint8_t> png_pixels(const std::string &path, int *width, int *height
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     std::vector<uint8_t> pixels(static_cast<size_t>(image.width) * image.height);
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, f);
-        png_read_info(png, info);
-        for (png_uint_32 y = 0; y < image.height; ++y) png_read_row(png, pixels.data() + y * image.width, nullptr);
-    } else {
-        pixels.clear();
-    }
+    if (!read_png_rows(png, info, f, pixels.data(), image.width, image.height)) pixels.clear();
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
     png_image_free(&image);

@@ -5,7 +5,9 @@
 
 void JsonObject::add(const std::string &key, const std::string &value) {
     if (!body_.empty()) body_ += ",";
-    body_ += quote(key) + ":" + value;
+    body_ += quote(key);
+    body_ += ':';
+    body_ += value;
 }
 
 void JsonObject::number(const std::string &key, double value) {
@@ -20,7 +22,10 @@ void JsonObject::number(const std::string &key, double value) {
 
 void JsonObject::texts(const std::string &key, const std::vector<std::string> &values) {
     std::string list = "[";
-    for (size_t i = 0; i < values.size(); ++i) list += (i ? "," : "") + quote(values[i]);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) list += ',';
+        list += quote(values[i]);
+    }
     add(key, list + "]");
 }
 
@@ -28,7 +33,10 @@ void JsonObject::integer_rows(const std::string &key, const std::vector<std::vec
     std::string list = "[";
     for (size_t i = 0; i < rows.size(); ++i) {
         list += i ? ",[" : "[";
-        for (size_t j = 0; j < rows[i].size(); ++j) list += (j ? "," : "") + std::to_string(rows[i][j]);
+        for (size_t j = 0; j < rows[i].size(); ++j) {
+            if (j > 0) list += ',';
+            list += std::to_string(rows[i][j]);
+        }
         list += "]";
     }
     add(key, list + "]");
