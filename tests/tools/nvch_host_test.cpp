@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "chart_writer.h"
 #include "sha256.h"
 #include "test_files.h"
 
@@ -283,11 +285,70 @@ TEST(CommandLineHost, LeavesNoLeakOrErrorUnderValgrind) {
     REQUIRE_REAL_CHARTS();
     TempDir dir;
     const std::string chart = quoted(real_chart("12205_12.KAP"));
-    for (const std::string &arguments : {"info " + chart, "render " + chart + " " + quoted(dir.path("v.png"))}) {
+    for (const std::string &arguments : {"info " + chart, "render " + chart + " " + quoted(dir.path("v.png")),
+                                         "convert " + chart + " " + quoted(dir.path("v.tif"))}) {
         const Outcome r = run("valgrind", "--error-exitcode=9 --leak-check=full --errors-for-leak-kinds=all " +
                                           quoted(NVCH_HOST) + " " + arguments);
         EXPECT_EQ(r.status, 0) << arguments << "\n" << r.err;
         EXPECT_NE(r.err.find("All heap blocks were freed"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
     }
+}
+
+TEST(CommandLineHost, ConvertsAFolderOfChartsSkippingWhatItCannotAndOverwritingNothing) {
+    // Good charts at two depths of the folder (one named .KAP), a chart that
+    // opens but whose rows cannot be read, a text file and garbage named
+    // like charts, and a file that is no chart by its name.
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const fs::path in = dir.path("charts"), out = dir.path("converted");
+    fs::create_directories(in / "harbours" / "south");
+    fs::copy_file(sample("harbour.kap"), in / "harbour.kap");
+    fs::copy_file(sample("harbour_skewed.kap"), in / "harbours" / "south" / "SKEWED.KAP");
+    auto unreadable = kap::simple_chart(30, 10);
+    unreadable.index_pointer = 1 << 30;   // every row lies past the end of the file
+    kap::write_file((in / "harbours" / "unreadable.kap").string(), unreadable.build());
+    kap::write_file((in / "notes.kap").string(), {'h', 'e', 'l', 'l', 'o', '\n'});
+    kap::write_file((in / "garbage.KAP").string(), kap::Bytes(3000, 0xA7));
+    kap::write_file((in / "readme.txt").string(), {'x'});
+
+    const Outcome first = host("convert " + quoted(in.string()) + " " + quoted(out.string()));
+    EXPECT_EQ(first.status, 1) << first.err;   // one chart failed
+    EXPECT_TRUE(std::regex_match(first.out, std::regex("converted 2, refused 2, failed 1 in [0-9]+\\.[0-9] s\n")))
+        << first.out;
+    const std::string in_text = in.string();
+    EXPECT_NE(first.err.find("nvch-host: " + (in / "notes.kap").string() + " is not a BSB chart (KAP file)\n"),
+              std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("nvch-host: " + (in / "garbage.KAP").string() + " is not a BSB chart (KAP file)\n"),
+              std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("nvch-host: " + (in / "harbours" / "unreadable.kap").string() +
+                             ": row 0 could not be read\n"),
+              std::string::npos) << first.err;
+    EXPECT_TRUE(fs::exists(out / "harbour.tif"));
+    EXPECT_TRUE(fs::exists(out / "harbours" / "south" / "SKEWED.tif"));
+    // Nothing else is left in the output folder: no partial files.
+    int files = 0;
+    for (const auto &e : fs::recursive_directory_iterator(out)) files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2);
+
+    // Run again: what is there stays, unless --force.
+    const auto written = fs::last_write_time(out / "harbour.tif");
+    const Outcome again = host("convert " + quoted(in.string()) + " " + quoted(out.string()));
+    EXPECT_TRUE(std::regex_match(again.out, std::regex("converted 0, refused 4, failed 1 in [0-9]+\\.[0-9] s\n")))
+        << again.out;
+    EXPECT_NE(again.err.find("nvch-host: " + (out / "harbour.tif").string() +
+                             " is already there (--force replaces it)\n"),
+              std::string::npos) << again.err;
+    EXPECT_EQ(fs::last_write_time(out / "harbour.tif"), written);
+    const Outcome forced = host("convert " + quoted(in.string()) + " " + quoted(out.string()) + " --force");
+    EXPECT_TRUE(std::regex_match(forced.out, std::regex("converted 2, refused 2, failed 1 in [0-9]+\\.[0-9] s\n")))
+        << forced.out;
+
+    // A folder of good charts alone converts with status 0, to PNGs with
+    // world files when asked.
+    fs::remove(in / "harbours" / "unreadable.kap");
+    const Outcome png = host("convert " + quoted(in.string()) + " " + quoted(dir.path("png")) + " -of png --world");
+    EXPECT_EQ(png.status, 0) << png.err;
+    EXPECT_TRUE(fs::exists(fs::path(dir.path("png")) / "harbours" / "south" / "SKEWED.pgw"));
+    EXPECT_TRUE(fs::exists(fs::path(dir.path("png")) / "harbour.prj"));
 }

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "chart_session.h"
+#include "georeference.h"
 #include "json.h"
 #include "png_writer.h"
 #include "progress.h"
 
 namespace {
 
-void error(const std::string &message) { std::fprintf(stderr, "nvch-host: %s\n", message.c_str()); }
 
 std::string take(char *text) {
     std::string copy = text ? text : "";
@@ -30,8 +30,10 @@ std::string first_of(char **list, int32_t count) {
     return item;
 }
 
-// Opens the chart through the exports, with the skew switch and latitude
-// of true scale the options ask for. Null after an error message.
+}  // namespace
+
+void error(const std::string &message) { std::fprintf(stderr, "nvch-host: %s\n", message.c_str()); }
+
 std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options &o, int32_t *title) {
     std::error_code ignored;
     if (!std::filesystem::exists(o.chart, ignored)) {
@@ -60,6 +62,8 @@ std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options 
     }
     return session;
 }
+
+namespace {
 
 void print_info_text(const Options &o, int32_t title, ChartSession &s, const std::vector<std::string> &layers) {
     std::printf("file: %s\n", o.chart.c_str());
@@ -199,6 +203,17 @@ int command_render(const NvchExports &nvch, const Options &o) {
     if (!png.finish()) {
         error("cannot write " + o.output);
         return 1;
+    }
+    if (o.world) {
+        const auto map = session->map_info();
+        if (!map) {
+            error(o.chart + ": no map information for a world file");
+            return 1;
+        }
+        if (!write_world_files(o.output, *map, session->coordinate_system(), &problem)) {
+            error(problem);
+            return 1;
+        }
     }
     return 0;
 }

@@ -1,8 +1,11 @@
 // The commands of the command-line host.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "chart_session.h"
+#include "cog_writer.h"
 #include "exports.h"
 
 struct Options {
@@ -12,7 +15,20 @@ struct Options {
     bool skew = true;
     bool set_lts = false;
     float lts = 0;
+    bool world = false;                        // a world file and .prj beside a PNG
+    std::string format = "tif";                // convert: "tif" or "png"
+    Compression compression = Compression::deflate;
+    bool force = false;                        // convert: replace what is there
+    int threads = 0;                           // convert: 0 for one a core
 };
+
+// Opens the chart through the exports, with the skew switch and latitude
+// of true scale the options ask for. Null after an error message; `title`
+// is 0 for a chart, -1 for a file that is not one.
+std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options &options, int32_t *title);
+
+// One line on standard error: "nvch-host: MESSAGE".
+void error(const std::string &message);
 
 // Each returns the process's exit status and prints its errors, one line
 // each, on standard error.
@@ -20,3 +36,4 @@ int command_formats(const NvchExports &nvch);
 int command_info(const NvchExports &nvch, const Options &options);
 int command_render(const NvchExports &nvch, const Options &options);
 int command_dump(const NvchExports &nvch, const Options &options);
+int command_convert(const NvchExports &nvch, const Options &options);

@@ -20,11 +20,25 @@ const char *kUsage =
     "                                       colour table and coordinate system\n"
     "  render CHART OUT.png [--no-skew] [--lts DEGREES]\n"
     "                                       the chart as a paletted PNG\n"
+    "  render CHART OUT.png --world         the same, with a world file (.pgw) and\n"
+    "                                       a .prj beside it\n"
     "  dump CHART OUT.raw [--no-skew]       the delivered pixels, one byte each,\n"
     "                                       rows top to bottom\n"
+    "  convert CHART OUT.tif [--compress deflate|zstd|lzw] [-of png [--world]]\n"
+    "          [--no-skew] [--lts DEGREES] [--force] [--threads N]\n"
+    "                                       the chart upright as a Cloud Optimized\n"
+    "                                       GeoTIFF (or PNG) a GIS shows in place\n"
+    "  convert FOLDER OUTFOLDER [...]       every .kap chart in the folder and\n"
+    "                                       below, in parallel, into OUTFOLDER\n"
     "--library PATH loads that library instead of the one built beside nvch-host.\n"
     "--no-skew serves a skewed chart as stored; --lts sets the latitude of true\n"
-    "scale reported for Mercator charts.\n";
+    "scale reported for Mercator charts. convert replaces no file without --force.\n";
+
+#if NVCH_HOST_ZSTD
+const char *kCompressions = "deflate, zstd or lzw";
+#else
+const char *kCompressions = "deflate or lzw";
+#endif
 
 int usage(const std::string &problem) {
     if (!problem.empty()) std::fprintf(stderr, "nvch-host: %s\n", problem.c_str());
@@ -56,6 +70,33 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
             c->library = v;
         } else if (a == "--json") {
             c->options.json = true;
+        } else if (a == "--world") {
+            c->options.world = true;
+        } else if (a == "--force") {
+            c->options.force = true;
+        } else if (a == "-of") {
+            const char *v = value("tif or png");
+            if (!v) return false;
+            c->options.format = v;
+            if (c->options.format != "tif" && c->options.format != "png") {
+                *problem = std::string("-of takes tif or png, not ") + v;
+                return false;
+            }
+        } else if (a == "--compress") {
+            const char *v = value("a compression");
+            if (!v) return false;
+            if (!compression_named(v, &c->options.compression)) {
+                *problem = std::string("--compress takes ") + kCompressions + ", not " + v;
+                return false;
+            }
+        } else if (a == "--threads") {
+            const char *v = value("a number");
+            if (!v) return false;
+            c->options.threads = std::atoi(v);
+            if (c->options.threads < 1) {
+                *problem = std::string("--threads needs a number above 0, not ") + v;
+                return false;
+            }
         } else if (a == "--no-skew") {
             c->options.skew = false;
         } else if (a == "--lts") {
@@ -78,7 +119,8 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
     if (positional.empty()) return false;
     c->name = positional[0];
     const size_t wanted = c->name == "formats" ? 1 : c->name == "info" ? 2 : 3;
-    if (c->name != "formats" && c->name != "info" && c->name != "render" && c->name != "dump") {
+    if (c->name != "formats" && c->name != "info" && c->name != "render" && c->name != "dump" &&
+        c->name != "convert") {
         *problem = "unknown command " + c->name;
         return false;
     }
@@ -107,5 +149,6 @@ int main(int argc, char **argv) {
     if (command.name == "formats") return command_formats(nvch);
     if (command.name == "info") return command_info(nvch, command.options);
     if (command.name == "render") return command_render(nvch, command.options);
+    if (command.name == "convert") return command_convert(nvch, command.options);
     return command_dump(nvch, command.options);
 }

@@ -10,7 +10,8 @@
 #include <unistd.h>
 #endif
 
-Progress::Progress(int64_t total) : total_(total), shown_(isatty(fileno(stderr)) != 0 && total > 0) {}
+Progress::Progress(int64_t total, const char *what)
+    : total_(total), what_(what), shown_(isatty(fileno(stderr)) != 0 && total > 0) {}
 
 void Progress::step(int64_t done) {
     if (!shown_) return;
@@ -21,7 +22,7 @@ void Progress::step(int64_t done) {
     char bar[kWidth + 1];
     for (int i = 0; i < kWidth; ++i) bar[i] = i < percent * kWidth / 100 ? '#' : ' ';
     bar[kWidth] = '\0';
-    std::fprintf(stderr, "\rreading rows [%s] %3d%%", bar, percent);
+    std::fprintf(stderr, "\r%s [%s] %3d%%", what_, bar, percent);
     std::fflush(stderr);
 }
 
