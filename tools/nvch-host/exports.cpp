@@ -95,7 +95,18 @@ std::string default_library_path(const char *argv0) {
     self = std::filesystem::read_symlink("/proc/self/exe", ignored);
 #endif
     if (self.empty()) self = argv0;
-    return (self.parent_path() / kLibraryFile).string();
+    // Beside nvch-host in a build; installed, where the install put it;
+    // else wherever the system's loader finds it.
+    const std::filesystem::path beside = self.parent_path() / kLibraryFile;
+    std::error_code ec;
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+#if defined(NVCH_HOST_LIBDIR_FROM_BINDIR) && defined(NVCH_LIBRARY_SONAME)
+    const std::filesystem::path installed = self.parent_path() / NVCH_HOST_LIBDIR_FROM_BINDIR / NVCH_LIBRARY_SONAME;
+    if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
+    return NVCH_LIBRARY_SONAME;
+#else
+    return beside.string();
+#endif
 }
 
 void host_free(void *p) {

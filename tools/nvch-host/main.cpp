@@ -9,11 +9,13 @@
 
 #include "commands.h"
 #include "exports.h"
+#include "nvch_version.h"
 
 namespace {
 
 const char *kUsage =
     "usage: nvch-host [--library PATH] COMMAND ...\n"
+    "       nvch-host --version | --help\n"
     "  formats                              what the plug-in reads\n"
     "  info CHART [--json] [--no-skew] [--lts DEGREES]\n"
     "                                       identification, size, map information,\n"
@@ -136,6 +138,18 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--version") {
+            std::printf("nvch-host %s\n", NVCH_VERSION);
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf("nvch-host %s: a command-line host for the nvch plug-in, which reads BSB raster\n"
+                        "nautical charts (KAP files).\n\n%s", NVCH_VERSION, kUsage);
+            return 0;
+        }
+    }
     Command command;
     std::string problem;
     if (!parse(argc, argv, &command, &problem)) return usage(problem);
