@@ -90,26 +90,33 @@ int allocate(const Layout &l, bool zeroed, T ***slots, T **block) {
 
 }  // namespace
 
-uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
-    const Layout l = layout_of<uint8_t>(row_low, row_high, column_low, column_high);
-    uint8_t **slots = nullptr;
-    uint8_t *block = nullptr;
-    switch (allocate(l, true, &slots, &block)) {
-        case 1: std::fputs("allocation failure 1 in cmatrix()", stderr); return nullptr;
-        case 2: std::fputs("allocation failure 2 in cmatrix()", stderr); return nullptr;
-        default: return place_rows(slots, block, l, row_low, column_low);
+namespace {
+
+// Either matrix, or null after the message of the block that failed.
+template <typename T>
+T **make(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high, bool zeroed,
+         const char *failure_1, const char *failure_2) {
+    const Layout l = layout_of<T>(row_low, row_high, column_low, column_high);
+    T **slots = nullptr;
+    T *block = nullptr;
+    const int failed = allocate(l, zeroed, &slots, &block);
+    if (failed != 0) {
+        std::fputs(failed == 1 ? failure_1 : failure_2, stderr);
+        return nullptr;
     }
+    return place_rows(slots, block, l, row_low, column_low);
+}
+
+}  // namespace
+
+uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
+    return make<uint8_t>(row_low, row_high, column_low, column_high, true, "allocation failure 1 in cmatrix()",
+                         "allocation failure 2 in cmatrix()");
 }
 
 double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
-    const Layout l = layout_of<double>(row_low, row_high, column_low, column_high);
-    double **slots = nullptr;
-    double *block = nullptr;
-    switch (allocate(l, false, &slots, &block)) {
-        case 1: std::fputs("allocation failure 1 in matrix()\n", stderr); return nullptr;
-        case 2: std::fputs("allocation failure 2 in matrix()\n", stderr); return nullptr;
-        default: return place_rows(slots, block, l, row_low, column_low);
-    }
+    return make<double>(row_low, row_high, column_low, column_high, false, "allocation failure 1 in matrix()\n",
+                        "allocation failure 2 in matrix()\n");
 }
 
 void release_cmatrix(uint8_t **m, int32_t row_low, int32_t, int32_t column_low, int32_t) {

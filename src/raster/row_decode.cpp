@@ -10,15 +10,9 @@ namespace {
 
 RunFormat format_of(const ChartReader *reader) { return run_format(reader->depth, reader->value_mask); }
 
-// The offset of the record that entry `entry` of the index table names, or
-// -1 when the entry or the record lies outside the file.
 int64_t record_of_entry(const ChartReader *reader, int32_t entry) {
-    ChartStream *s = reader->stream;
-    const int64_t entry_at = static_cast<int64_t>(reader->index_offset) + 4 * static_cast<int64_t>(entry);
-    if (reader->index_offset < 0 || entry_at + 4 > stream_size(s)) return -1;
-    stream_seek(s, entry_at);
-    const int32_t record_at = kap_read_be32(s);
-    return record_at >= 0 && record_at < stream_size(s) ? record_at : -1;
+    const ChartStream *s = reader->stream;
+    return index_record_of_entry(s->data, s->size, reader->index_offset, entry);
 }
 
 // The requested row itself: its record from `at`, into buffer[0, width).

@@ -30,14 +30,8 @@ int32_t add_parse(StoredRows &rows, uint32_t runs_at) {
     return rows.parse_count++;
 }
 
-// The offset of the record entry `entry` of the index table names, or -1
-// when the entry or the record lies outside the file.
 int64_t record_of_entry(const StoredImageFile &f, int32_t entry) {
-    const int64_t at = static_cast<int64_t>(f.index_offset) + 4 * static_cast<int64_t>(entry);
-    if (f.index_offset < 0 || at + 4 > f.size) return -1;
-    const uint8_t *p = f.data + at;
-    const int64_t record = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
-    return record >= 0 && record < f.size ? record : -1;
+    return index_record_of_entry(f.data, f.size, f.index_offset, entry);
 }
 
 // Where the runs of a record read from `at` begin: past its row number.
