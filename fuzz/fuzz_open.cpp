@@ -4,6 +4,7 @@
 // correction is on; the rest is the file.
 #include <cstdint>
 
+#include "chart/chart_reader.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -15,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(probed == 0 || probed == 1);
     ChartFile *chart = open_chart_from_memory(data + 1, size - 1);
     if (chart == nullptr) return 0;
-    FUZZ_CHECK(chart->width > 0 && chart->height > 0);
+    // A stored image of a few pixels may turn into no whole pixel at all.
+    FUZZ_CHECK(chart->width >= 0 && chart->height >= 0);
+    if (!chart_is_skewed(chart->reader)) FUZZ_CHECK(chart->width > 0 && chart->height > 0);
     drive_host_interface(chart);
     close_chart(chart);
     return 0;
