@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const size_t prefix = 1 + 4 * kRows;
     ChartFile *chart = open_chart_from_memory(data + prefix, size - prefix);
     if (chart == nullptr) return 0;
-    for (size_t k = 0; k < kRows; ++k) rows[kRows + k] = rows[k] % chart->height;
+    for (size_t k = 0; k < kRows; ++k) rows[kRows + k] = chart->height > 0 ? rows[k] % chart->height : 0;
     // The second chart serves skewed rows by direct decoding.
     ChartFile *direct = open_chart_from_memory(data + prefix, size - prefix);
     FUZZ_CHECK(direct != nullptr);
