@@ -20,10 +20,14 @@ struct Row {
     std::vector<uint8_t> pixels;
 };
 
+// One byte past the row, so that a chart turned to no column still gets a
+// real buffer, and the byte past the end shows any write beyond the row.
 Row read_row(ChartFile *chart, int32_t r) {
-    Row row{0, std::vector<uint8_t>(static_cast<size_t>(chart->width), kUnwritten)};
+    const size_t width = static_cast<size_t>(chart->width);
+    Row row{0, std::vector<uint8_t>(width + 1, kUnwritten)};
     row.status = BSB_getrow(r, row.pixels.data(), chart);
     FUZZ_CHECK(row.status == 0 || row.status == -1);
+    FUZZ_CHECK(row.pixels[width] == kUnwritten);
     return row;
 }
 
