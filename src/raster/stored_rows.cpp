@@ -74,7 +74,12 @@ bool walk_entry(StoredRows &rows, int32_t entry) {
     const int64_t last = std::min<int64_t>(first + f.rows_per_entry, f.height);
     int64_t at = record_of_entry(f, entry);
     if (at < 0) {
-        for (int64_t y = first; y < last; ++y) rows.parses[y] = {static_cast<uint32_t>(f.size), 0};
+        // An entry whose record cannot be found: its rows are empty and
+        // nothing was passed over on the way to them.
+        for (int64_t y = first; y < last; ++y) {
+            rows.parses[y] = {static_cast<uint32_t>(f.size), 0};
+            rows.overlay[y] = -1;
+        }
         return true;
     }
     int32_t top = -1;
