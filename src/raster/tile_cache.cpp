@@ -12,6 +12,11 @@ namespace {
 // the 4-byte reads of a gather at its last pixel.
 constexpr int32_t kSpill = 32;
 
+// Room before the first tile and behind the last for whole rows read past
+// a tile's edges: a block of pixels reads sixteen stored rows of sixteen
+// bytes from each tile it crosses, of which it may use a part.
+int64_t margin_bytes(int32_t w_shift) { return (INT64_C(16) << w_shift) + kSpill; }
+
 int32_t ceil_shift(int64_t n, int32_t shift) { return static_cast<int32_t>(((n - 1) >> shift) + 1); }
 
 int32_t shift_to_hold(int64_t n) {
@@ -44,18 +49,20 @@ int32_t tile_cache_make(TileCache *cache, int32_t width, int32_t height, int32_t
     std::fill_n(cache->map, map_entries, kTileAbsent);
     cache->slot_bytes = (1 << (w_shift + h_shift)) + kSpill;
     capacity = static_cast<int32_t>(std::min<int64_t>(capacity, static_cast<int64_t>(cache->tiles_x) * cache->tiles_y));
-    const int64_t arena_bytes = static_cast<int64_t>(capacity) * cache->slot_bytes;
+    const int64_t margin = margin_bytes(w_shift);
+    const int64_t arena_bytes = static_cast<int64_t>(capacity) * cache->slot_bytes + 2 * margin;
     if (capacity < 1 || arena_bytes > INT32_MAX) {
         tile_cache_free(cache);
         return -1;
     }
-    cache->arena = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(arena_bytes), 1));
+    auto *memory = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(arena_bytes), 1));
+    cache->arena = memory != nullptr ? memory + margin : nullptr;
     cache->slot_tile = static_cast<int32_t *>(lib_malloc(sizeof(int32_t) * static_cast<std::size_t>(capacity)));
     if (cache->arena == nullptr || cache->slot_tile == nullptr) {
         tile_cache_free(cache);
         return -1;
     }
-    platform_prefer_large_pages(cache->arena, static_cast<std::size_t>(arena_bytes));
+    platform_prefer_large_pages(memory, static_cast<std::size_t>(arena_bytes));
     cache->capacity = capacity;
     std::fill_n(cache->slot_tile, capacity, -1);
     return 0;
@@ -63,14 +70,15 @@ int32_t tile_cache_make(TileCache *cache, int32_t width, int32_t height, int32_t
 
 void tile_cache_free(TileCache *cache) {
     lib_free(cache->map);
-    lib_free(cache->arena);
+    if (cache->arena != nullptr) lib_free(cache->arena - margin_bytes(cache->tile_w_shift));
     lib_free(cache->slot_tile);
     *cache = TileCache{};
 }
 
 int64_t tile_cache_bytes(const TileCache &cache) {
     return (static_cast<int64_t>(cache.tiles_y) << cache.map_shift) * sizeof(int32_t) +
-           static_cast<int64_t>(cache.capacity) * (cache.slot_bytes + sizeof(int32_t));
+           static_cast<int64_t>(cache.capacity) * (cache.slot_bytes + sizeof(int32_t)) +
+           (cache.arena != nullptr ? 2 * margin_bytes(cache.tile_w_shift) : 0);
 }
 
 int32_t tile_cache_load(TileCache &cache, const StoredRows &rows, int32_t map_index) {

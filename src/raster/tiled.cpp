@@ -27,7 +27,7 @@ struct TileShape {
 };
 constexpr TileShape kShapes[] = {{8, 5}, {7, 5}, {7, 4}, {6, 4}, {6, 3}, {5, 3}, {4, 3}};
 
-enum Kernel { kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4 };
+enum Kernel { kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4, kAvx512Blocks = 5 };
 
 // Upright rows are made this many at a time (when the strip can be had).
 constexpr int32_t kStripRows = 8;
@@ -212,11 +212,208 @@ __attribute__((target("avx512f"))) int32_t sample_avx512(TiledImage &img, const 
     }
     return i;
 }
+
+void sample(TiledImage &image, const RowFrame &frame, int32_t from, int32_t to, uint8_t *out);
+
+// Eight upright rows at a time, in blocks of 8 x 8 pixels. Whatever the
+// angle, the stored pixels of a block lie within 8 (|cos| + |sin|) + 2 <= 13
+// stored rows and as many columns, so sixteen stored rows of sixteen bytes
+// from the block's smallest (x, y) hold them all: a table of 256 bytes, read
+// with two two-register byte permutes, in place of 64 separate loads.
+//
+// The block's coordinates only grow or only shrink along a row and down a
+// column, so their extremes are at its corners: which corners depends on
+// the signs of cos and sin only.
+struct BlockCorners {
+    int32_t x_min_row, x_min_col, x_max_row, x_max_col;
+    int32_t y_min_row, y_min_col, y_max_row, y_max_col;
+};
+
+BlockCorners block_corners(const SkewGeometry &g) {
+    // x = trunc(a c - b s) grows with a when c >= 0 and shrinks with b when
+    // s >= 0; y = trunc(b c + a s) grows with a when s >= 0, with b when c >= 0.
+    const int32_t xc = g.cos >= 0 ? 0 : 7, xr = g.sin >= 0 ? 7 : 0;
+    const int32_t yc = g.sin >= 0 ? 0 : 7, yr = g.cos >= 0 ? 0 : 7;
+    return {xr, xc, 7 - xr, 7 - xc, yr, yc, 7 - yr, 7 - yc};
+}
+
+// Where the bytes of the pixels of a block end up: they are packed from
+// four registers, each two rows of eight 32-bit places, 128 bits at a time;
+// this puts row r, column j at byte 8 r + j.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) __m512i block_order() {
+    alignas(64) uint8_t order[64];
+    for (int32_t r = 0; r < 8; ++r)
+        for (int32_t j = 0; j < 8; ++j) {
+            const int32_t pair = r / 2, place = (r % 2) * 8 + j;
+            order[8 * r + j] = static_cast<uint8_t>(16 * (place / 4) + 4 * pair + place % 4);
+        }
+    return _mm512_load_si512(order);
+}
+
+// Four stored rows of sixteen bytes, `rows[k]` into bytes 16 k.
+__attribute__((target("avx512f"))) inline __m512i four_rows(const uint8_t *r0, const uint8_t *r1, const uint8_t *r2,
+                                                            const uint8_t *r3) {
+    __m512i t = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r0)));
+    t = _mm512_inserti32x4(t, _mm_loadu_si128(reinterpret_cast<const __m128i *>(r1)), 1);
+    t = _mm512_inserti32x4(t, _mm_loadu_si128(reinterpret_cast<const __m128i *>(r2)), 2);
+    return _mm512_inserti32x4(t, _mm_loadu_si128(reinterpret_cast<const __m128i *>(r3)), 3);
+}
+
+// The table places of two rows of a block (r and r + 1, eight columns
+// each): 16 y + x less `base`, in 32 bits.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m512i block_places(__m512d column_cos, __m512d column_sin,
+                                                                              double bs0, double bc0, double bs1,
+                                                                              double bc1, __m512i base) {
+    const __m256i x0 = _mm512_cvttpd_epi32(_mm512_sub_pd(column_cos, _mm512_set1_pd(bs0)));
+    const __m256i y0 = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_set1_pd(bc0), column_sin));
+    const __m256i x1 = _mm512_cvttpd_epi32(_mm512_sub_pd(column_cos, _mm512_set1_pd(bs1)));
+    const __m256i y1 = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_set1_pd(bc1), column_sin));
+    const __m512i x = _mm512_inserti64x4(_mm512_castsi256_si512(x0), x1, 1);
+    const __m512i y = _mm512_inserti64x4(_mm512_castsi256_si512(y0), y1, 1);
+    return _mm512_sub_epi32(_mm512_add_epi32(_mm512_slli_epi32(y, 4), x), base);
+}
+
+// Eight pixels into `out` and eight into the row below.
+__attribute__((always_inline)) inline void store_two_rows(uint8_t *out, int32_t width, __m128i two) {
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), two);
+    _mm_storeh_pd(reinterpret_cast<double *>(out + width), _mm_castsi128_pd(two));
+}
+
+// Sixteen stored rows of sixteen bytes, four to a register.
+struct BlockTable {
+    __m512i q0, q1, q2, q3;
+};
+
+// The rows from `p` on, `tw` bytes apart.
+__attribute__((target("avx512f"), always_inline)) inline BlockTable table_at(const uint8_t *p, std::size_t tw) {
+    return {four_rows(p, p + tw, p + 2 * tw, p + 3 * tw), four_rows(p + 4 * tw, p + 5 * tw, p + 6 * tw, p + 7 * tw),
+            four_rows(p + 8 * tw, p + 9 * tw, p + 10 * tw, p + 11 * tw),
+            four_rows(p + 12 * tw, p + 13 * tw, p + 14 * tw, p + 15 * tw)};
+}
+
+// The bytes of `b` where a mask bit is set, of `a` elsewhere; m[k] masks
+// register k.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline BlockTable blend(const BlockTable &a,
+                                                                                  const BlockTable &b,
+                                                                                  const __mmask64 (&m)[4]) {
+    return {_mm512_mask_blend_epi8(m[0], a.q0, b.q0), _mm512_mask_blend_epi8(m[1], a.q1, b.q1),
+            _mm512_mask_blend_epi8(m[2], a.q2, b.q2), _mm512_mask_blend_epi8(m[3], a.q3, b.q3)};
+}
+
+// A block's table from up to four tiles: those of its top-left stored
+// pixel, and those right of a tile-column boundary (`cols` table columns
+// on) and below a tile-row boundary (`rows` table rows on) when it crosses
+// them. `at[k]` is where tile k's map entry puts the block's top-left
+// pixel; rows and columns read beyond a tile's own are never used.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline BlockTable
+crossing_table(const uint8_t *const (&at)[4], std::size_t tw, int32_t cols, int32_t rows) {
+    BlockTable top = table_at(at[0], tw);
+    const uint64_t right_of = cols < 16 ? (0xFFFFu << cols & 0xFFFFu) * UINT64_C(0x0001000100010001) : 0;
+    const __mmask64 right[4] = {right_of, right_of, right_of, right_of};
+    if (right_of != 0) top = blend(top, table_at(at[1], tw), right);
+    if (rows >= 16) return top;
+    BlockTable bottom = table_at(at[2], tw);
+    if (right_of != 0) bottom = blend(bottom, table_at(at[3], tw), right);
+    __mmask64 below[4];
+    for (int32_t k = 0; k < 4; ++k) {
+        const int32_t from = std::clamp(rows - 4 * k, 0, 4);
+        below[k] = from >= 4 ? 0 : ~UINT64_C(0) << (16 * from);
+    }
+    return blend(top, bottom, below);
+}
+
+// The map entries of a block's tiles (top-left, top-right, bottom-left,
+// bottom-right, the same tile more than once where it does not cross),
+// decoding what is not at hand. False when they cannot all be held at
+// once (a cache of fewer tiles).
+bool block_entries(TileCache &t, const StoredRows &rows, const int32_t (&tiles)[4], int32_t (&entries)[4]) {
+    for (int32_t k = 0; k < 4; ++k) {
+        entries[k] = t.map[tiles[k]];
+        if (entries[k] == kTileAbsent) entries[k] = tile_cache_load(t, rows, tiles[k]);
+    }
+    for (int32_t k = 0; k < 4; ++k)
+        if (t.map[tiles[k]] != entries[k]) return false;
+    return true;
+}
+
+// Made for the usual tile widths with the width a constant (the table's
+// sixteen row addresses then fold into the loads), for others with it
+// read from the cache (kWShift 0).
+template <int32_t kWShift>
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(TiledImage &img, const RowFrame *frames,
+                                                                              int32_t from, int32_t to, uint8_t *strip,
+                                                                              int32_t width) {
+    TileCache &t = img.tiles;
+    const int32_t ws = kWShift != 0 ? kWShift : t.tile_w_shift, hs = t.tile_h_shift;
+    const std::size_t tw = std::size_t{1} << ws;
+    const BlockCorners c = block_corners(img.geometry);
+    const __m512i order = block_order();
+    double bs[8], bc[8];
+    for (int32_t r = 0; r < 8; ++r) {
+        bs[r] = frames[r].bs;
+        bc[r] = frames[r].bc;
+    }
+    for (int32_t i = from; i < to; i += 8) {
+        const int32_t x_min = frames[c.x_min_row].x(i + c.x_min_col), x_max = frames[c.x_max_row].x(i + c.x_max_col);
+        const int32_t y_min = frames[c.y_min_row].y(i + c.y_min_col), y_max = frames[c.y_max_row].y(i + c.y_max_col);
+        const int32_t tx = x_min >> ws, ty = y_min >> hs;
+        const std::size_t at = (static_cast<std::size_t>(y_min) << ws) + static_cast<std::size_t>(x_min);
+        BlockTable table;
+        if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
+            const int32_t tile = (ty << t.map_shift) + tx;
+            int32_t entry = t.map[tile];
+            if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
+            table = table_at(t.arena + entry + at, tw);
+        } else {
+            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
+            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
+            int32_t entries[4];
+            if (!block_entries(t, img.rows, tiles, entries)) {
+                for (int32_t r = 0; r < 8; ++r)
+                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+                continue;
+            }
+            const uint8_t *const from_tile[4] = {t.arena + entries[0] + at, t.arena + entries[1] + at,
+                                                 t.arena + entries[2] + at, t.arena + entries[3] + at};
+            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
+            const int32_t rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
+            table = crossing_table(from_tile, tw, cols, rows);
+        }
+        // Each pixel's byte in the table: 16 (y - y_min) + (x - x_min).
+        const __m512i base = _mm512_set1_epi32((y_min << 4) + x_min);
+        const __m512d column_cos = _mm512_loadu_pd(frames[0].column_cos + i);
+        const __m512d column_sin = _mm512_loadu_pd(frames[0].column_sin + i);
+        const __m512i p01 = block_places(column_cos, column_sin, bs[0], bc[0], bs[1], bc[1], base);
+        const __m512i p23 = block_places(column_cos, column_sin, bs[2], bc[2], bs[3], bc[3], base);
+        const __m512i p45 = block_places(column_cos, column_sin, bs[4], bc[4], bs[5], bc[5], base);
+        const __m512i p67 = block_places(column_cos, column_sin, bs[6], bc[6], bs[7], bc[7], base);
+        const __m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(p01, p23), _mm512_packus_epi32(p45, p67));
+        const __m512i low = _mm512_permutex2var_epi8(table.q0, bytes, table.q1);
+        const __m512i high = _mm512_permutex2var_epi8(table.q2, bytes, table.q3);
+        const __m512i pixels =
+            _mm512_permutexvar_epi8(order, _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high));
+        uint8_t *out = strip + i;
+        store_two_rows(out, width, _mm512_castsi512_si128(pixels));
+        store_two_rows(out + 2 * static_cast<std::size_t>(width), width, _mm512_extracti32x4_epi32(pixels, 1));
+        store_two_rows(out + 4 * static_cast<std::size_t>(width), width, _mm512_extracti32x4_epi32(pixels, 2));
+        store_two_rows(out + 6 * static_cast<std::size_t>(width), width, _mm512_extracti32x4_epi32(pixels, 3));
+    }
+}
+void sample_blocks(TiledImage &img, const RowFrame *frames, int32_t from, int32_t to, uint8_t *strip, int32_t width) {
+    switch (img.tiles.tile_w_shift) {
+    case 8: return sample_blocks_of<8>(img, frames, from, to, strip, width);
+    case 7: return sample_blocks_of<7>(img, frames, from, to, strip, width);
+    case 6: return sample_blocks_of<6>(img, frames, from, to, strip, width);
+    default: return sample_blocks_of<0>(img, frames, from, to, strip, width);
+    }
+}
 #pragma GCC diagnostic pop
 
 // The widest kernel the processor (and its system) can run.
 int32_t best_kernel() {
-    static const int32_t best = __builtin_cpu_supports("avx512f") ? kAvx512
+    static const int32_t best = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw")
+                                    ? kAvx512Blocks
+                                : __builtin_cpu_supports("avx512f") ? kAvx512
                                 : __builtin_cpu_supports("avx2") ? kAvx2
                                                                  : kSse2;
     return best;
@@ -224,7 +421,7 @@ int32_t best_kernel() {
 
 void sample(TiledImage &image, const RowFrame &frame, int32_t from, int32_t to, uint8_t *out) {
     int32_t i = from;
-    if (image.kernel == kAvx512) i = sample_avx512(image, frame, i, to, out);
+    if (image.kernel >= kAvx512) i = sample_avx512(image, frame, i, to, out);
     if (image.kernel >= kAvx2) i = sample_avx2(image, frame, i, to, out);
     if (image.kernel >= kSse2) i = sample_sse2(image, frame, i, to, out);
     sample_scalar(image, frame, i, to, out);
@@ -353,6 +550,42 @@ void make_row(TiledImage &image, int32_t row, uint8_t *out) {
     sample(image, frame, span.begin, span.end, out);
 }
 
+// Blocks need tiles at least sixteen pixels a side: a block then crosses
+// at most one tile-row boundary, and its table's rows stay in one tile
+// column unless the block itself crosses one.
+bool blocks_fit(const TiledImage &image) {
+    return image.kernel == kAvx512Blocks && image.tiles.tile_w_shift >= 4 && image.tiles.tile_h_shift >= 4;
+}
+
+// Eight rows in blocks where all eight are inside the stored image, the
+// ragged ends row by row.
+void make_strip(TiledImage &image, int32_t first) {
+    const SkewGeometry &g = image.geometry;
+    const int32_t width = g.out_width;
+    RowFrame frames[kStripRows];
+    Span spans[kStripRows];
+    Span common{0, width};
+    for (int32_t r = 0; r < kStripRows; ++r) {
+        const double b = static_cast<double>(static_cast<int64_t>(g.min_y) + first + r);
+        frames[r] = {image.column_cos, image.column_sin, b * g.sin, b * g.cos};
+        spans[r] = inside_span(frames[r], width, image.rows.file.width, image.rows.file.height);
+        common = {std::max(common.begin, spans[r].begin), std::min(common.end, spans[r].end)};
+    }
+    const int32_t blocks_end = common.end - common.begin >= 8 ? common.begin + ((common.end - common.begin) & ~7) : common.begin;
+    for (int32_t r = 0; r < kStripRows; ++r) {
+        uint8_t *out = image.strip + static_cast<std::size_t>(r) * width;
+        fill_exact(out, 0, static_cast<std::size_t>(spans[r].begin));
+        fill_exact(out + spans[r].end, 0, static_cast<std::size_t>(width - spans[r].end));
+        if (blocks_end == common.begin) {
+            sample(image, frames[r], spans[r].begin, spans[r].end, out);
+            continue;
+        }
+        sample(image, frames[r], spans[r].begin, common.begin, out);
+        sample(image, frames[r], blocks_end, spans[r].end, out);
+    }
+    if (blocks_end > common.begin) sample_blocks(image, frames, common.begin, blocks_end, image.strip, width);
+}
+
 // A strip of rows made while their tiles are in the processor's caches: a
 // host that reads a quilt of charts a row of each in turn would otherwise
 // find each chart's tiles pushed out by the others' at every row.
@@ -374,8 +607,11 @@ void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
     const int32_t first = row - row % kStripRows;
     if (image.strip_first != first) {
         const int32_t count = std::min(kStripRows, image.geometry.out_height - first);
-        for (int32_t k = 0; k < count; ++k)
-            make_row(image, first + k, image.strip + static_cast<std::size_t>(k) * width);
+        if (count == kStripRows && blocks_fit(image))
+            make_strip(image, first);
+        else
+            for (int32_t k = 0; k < count; ++k)
+                make_row(image, first + k, image.strip + static_cast<std::size_t>(k) * width);
         image.strip_first = first;
     }
     copy_row(out, image.strip + static_cast<std::size_t>(row - first) * width, width);

@@ -7,8 +7,10 @@
 // the column only and are made once per chart; b s and b c once per row.
 // The part of a row inside the stored image is found by binary search
 // (along a row the stored coordinates only grow or only shrink); there the
-// pixels are gathered from tiles, sixteen at a time where the processor has
-// AVX-512, eight with AVX2, four with SSE2 otherwise.
+// pixels are read from tiles: where the processor has AVX-512 with byte
+// permutes, eight rows at a time in blocks of 8 x 8 pixels, each block
+// from a table of the 16 x 16 stored pixels around it; otherwise gathered
+// sixteen at a time (AVX-512), eight (AVX2) or four (SSE2).
 #pragma once
 
 #include <cstdint>
@@ -43,7 +45,8 @@ struct TiledOptions {
     int32_t tile_h_shift = 0;        // by 1 << tile_h_shift rows
     int32_t capacity = 0;            // tiles held at once
     int32_t checkpoint_shift = 0;    // checkpoint spacing 1 << checkpoint_shift, at least
-    int32_t kernel = 0;              // 1 scalar, 2 SSE2, 3 AVX2, 4 AVX-512 (as far as the processor goes)
+    int32_t kernel = 0;              // 1 scalar, 2 SSE2, 3 AVX2, 4 AVX-512, 5 AVX-512 in 8 x 8 blocks
+                                     // (as far as the processor goes)
     bool no_strip = false;           // make each row on its own
 };
 

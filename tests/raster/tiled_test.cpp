@@ -1,7 +1,7 @@
 // Serving skewed charts from tiles: every path of the design (each kernel,
-// tiny and huge tiles, a cache of one tile, checkpoints far apart, rows
-// passed over, damaged rows, quarter and half turns, tiny and very wide
-// charts) gives exactly the pixels of the definition, computed here from
+// 8 x 8 blocks across tile edges, tiny and huge tiles, a cache of one
+// tile, checkpoints far apart, rows passed over, damaged rows, quarter and
+// half turns, tiny and very wide charts) gives exactly the pixels of the definition, computed here from
 // the file's bytes by a decoder written from the format alone.
 #include <gtest/gtest.h>
 
@@ -76,6 +76,15 @@ const Case kCases[] = {
     {"2 x 2 tiles, 3 of them", {1, 1, 3, 0, 3}},
     {"one checkpoint a row", {4, 4, 0, 30, 0}},
     {"rows made one at a time", {0, 0, 0, 0, 0, true}},
+    {"8 x 8 blocks", {0, 0, 0, 0, 5}},
+    {"blocks, tiles of 16 x 16", {4, 4, 0, 0, 5}},
+    {"blocks, 3 tiles of 16 x 16", {4, 4, 3, 0, 5}},
+    {"blocks, 1 tile of 256 x 32", {8, 5, 1, 0, 5}},
+    {"blocks, tiles of 32 x 16", {5, 4, 0, 0, 5}},
+    {"blocks, tiles of 64 x 16", {6, 4, 0, 0, 5}},
+    {"blocks, tiles of 128 x 32", {7, 5, 0, 0, 5}},
+    {"blocks, tiles of 512 x 64", {9, 6, 0, 0, 5}},
+    {"blocks, tiles of 16 x 8 (rows instead)", {4, 3, 0, 0, 5}},
 };
 
 void expect_every_path(const kap::ChartWriter &w, const std::string &label) {
