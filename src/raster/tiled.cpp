@@ -276,7 +276,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m
 // Eight pixels into `out` and eight into the row below.
 __attribute__((always_inline)) inline void store_two_rows(uint8_t *out, int32_t width, __m128i two) {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out), two);
-    _mm_storeh_pd(reinterpret_cast<double *>(out + width), _mm_castsi128_pd(two));
+    _mm_storeh_pi(reinterpret_cast<__m64 *>(out + width), _mm_castsi128_ps(two));
 }
 
 // Sixteen stored rows of sixteen bytes, four to a register.
@@ -353,9 +353,16 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
         bs[r] = frames[r].bs;
         bc[r] = frames[r].bc;
     }
+    // The corners' products, as in RowFrame::x and RowFrame::y.
+    const double *cos_at_x_min = frames[0].column_cos + c.x_min_col, *cos_at_x_max = frames[0].column_cos + c.x_max_col;
+    const double *sin_at_y_min = frames[0].column_sin + c.y_min_col, *sin_at_y_max = frames[0].column_sin + c.y_max_col;
+    const double bs_x_min = bs[c.x_min_row], bs_x_max = bs[c.x_max_row];
+    const double bc_y_min = bc[c.y_min_row], bc_y_max = bc[c.y_max_row];
     for (int32_t i = from; i < to; i += 8) {
-        const int32_t x_min = frames[c.x_min_row].x(i + c.x_min_col), x_max = frames[c.x_max_row].x(i + c.x_max_col);
-        const int32_t y_min = frames[c.y_min_row].y(i + c.y_min_col), y_max = frames[c.y_max_row].y(i + c.y_max_col);
+        const auto x_min = static_cast<int32_t>(cos_at_x_min[i] - bs_x_min);
+        const auto x_max = static_cast<int32_t>(cos_at_x_max[i] - bs_x_max);
+        const auto y_min = static_cast<int32_t>(bc_y_min + sin_at_y_min[i]);
+        const auto y_max = static_cast<int32_t>(bc_y_max + sin_at_y_max[i]);
         const int32_t tx = x_min >> ws, ty = y_min >> hs;
         const std::size_t at = (static_cast<std::size_t>(y_min) << ws) + static_cast<std::size_t>(x_min);
         BlockTable table;
