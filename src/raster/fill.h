@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
-#include <emmintrin.h>
+#include <immintrin.h>
 
 // The 16-byte pattern of one byte value.
 inline __m128i fill_pattern(uint8_t value) { return _mm_set1_epi8(static_cast<char>(value)); }
@@ -46,4 +46,23 @@ inline void fill_overshooting(uint8_t *dst, __m128i pattern, std::size_t n) {
         _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + k), pattern);
         k += 16;
     } while (k < n);
+}
+
+// Whether the processor has the masked byte stores of fill_masked.
+inline bool has_masked_stores() {
+    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+                            __builtin_cpu_supports("bmi2");
+    return has;
+}
+
+// Runs are mostly a few to a few dozen pixels, of lengths no branch can
+// guess: a masked store (AVX-512) fills any of them up to 32 pixels in one
+// go, where the plain fill picks among store sizes. dst[0, n) = value for
+// n >= 1, and nothing outside it.
+__attribute__((target("avx512bw,avx512vl,bmi2"), always_inline)) inline void fill_masked(uint8_t *dst, uint8_t value,
+                                                                                          int32_t n) {
+    __m256i pattern = _mm256_set1_epi8(static_cast<char>(value));
+    __asm__("" : "+x"(pattern));   // a loop of known bytes would become a call to memset
+    for (; n > 32; n -= 32, dst += 32) _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), pattern);
+    _mm256_mask_storeu_epi8(dst, _bzhi_u32(~0u, static_cast<unsigned>(n)), pattern);
 }

@@ -1,19 +1,8 @@
 #include "raster/run_decode.h"
 
-#include <immintrin.h>
-
 #include "raster/fill.h"
 
 namespace {
-
-// Runs are mostly a few to a few dozen pixels, of lengths no branch can
-// guess: a masked store (AVX-512) fills any of them up to 32 pixels in one
-// go, where the plain fill picks among store sizes.
-__attribute__((target("avx512bw,avx512vl,bmi2"))) inline void fill_masked(uint8_t *dst, uint8_t value, int32_t n) {
-    const __m256i pattern = _mm256_set1_epi8(static_cast<char>(value));
-    for (; n > 32; n -= 32, dst += 32) _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), pattern);
-    _mm256_mask_storeu_epi8(dst, _bzhi_u32(~0u, static_cast<unsigned>(n)), pattern);
-}
 
 inline void fill_plain(uint8_t *dst, uint8_t value, int32_t n) { fill_exact(dst, value, static_cast<std::size_t>(n)); }
 
@@ -51,12 +40,6 @@ NVCH_RUN_DECODERS(masked, __attribute__((target("avx512bw,avx512vl,bmi2"))), fil
 #undef NVCH_RUN_DECODERS
 
 using Decoder = int32_t (*)(const uint8_t *&, const uint8_t *, RunFormat, uint8_t *, int32_t);
-
-bool has_masked_stores() {
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-                            __builtin_cpu_supports("bmi2");
-    return has;
-}
 
 }  // namespace
 

@@ -41,6 +41,22 @@ inline RunFormat run_format(int32_t depth, uint8_t value_mask) {
 // covers count + 1 pixels), kRunEndOfRow (p past the terminator) or
 // kRunEndOfFile (p at end; a partly read run is dropped).
 inline int32_t parse_run(const uint8_t *&p, const uint8_t *end, RunFormat f, uint8_t &value, int32_t &count) {
+    if (end - p >= 2) {
+        // Runs of one and two bytes are nearly all of them, mixed in no
+        // order a branch could learn: those are read without one.
+        const uint32_t first = p[0], second = p[1];
+        if (first == 0) {
+            ++p;
+            return kRunEndOfRow;
+        }
+        const uint32_t more = first >> 7;
+        if ((more & (second >> 7)) == 0) {
+            value = static_cast<uint8_t>((first & 0x7F) >> f.shift);
+            count = static_cast<int32_t>(((first & f.count_bits) << (7 * more)) | (second & 0x7F & (0u - more)));
+            p += 1 + more;
+            return kRunRead;
+        }
+    }
     if (p == end) return kRunEndOfFile;
     uint8_t byte = *p++;
     if (byte == 0) return kRunEndOfRow;

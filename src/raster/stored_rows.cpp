@@ -161,7 +161,9 @@ inline const Checkpoint *checkpoint_of(const StoredRows &rows, int32_t parse, in
 
 // Columns [x0, x1) of one parse into dst; returns the column it reached:
 // x1, or where the parse ends when that comes first (never below x0).
-int32_t decode_parse(const StoredRows &rows, int32_t parse, int32_t x0, int32_t x1, uint8_t *dst) {
+template <typename Fill>
+__attribute__((always_inline)) inline int32_t decode_parse(const StoredRows &rows, int32_t parse, int32_t x0,
+                                                      int32_t x1, uint8_t *dst, Fill fill) {
     const StoredImageFile &f = rows.file;
     const int32_t k = x0 >> rows.stride_shift;
     const Checkpoint mark = *checkpoint_of(rows, parse, x0);
@@ -177,12 +179,48 @@ int32_t decode_parse(const StoredRows &rows, int32_t parse, int32_t x0, int32_t 
         if (ends > x0) {
             const int32_t from = std::max(column, x0);
             const int32_t to = std::min(ends, x1);
-            fill_overshooting(dst + (from - x0), fill_pattern(value), static_cast<std::size_t>(to - from));
+            fill(dst + (from - x0), value, to - from);
             if (ends >= x1) return x1;
         }
         column = ends;
         if (parse_run(p, end, f.format, value, count) != kRunRead) return std::max(column, x0);
     }
+}
+
+// Stored row `row`, columns [x0, x1): its own parse, then what rows passed
+// over before it left further on, then zeros.
+template <typename Fill>
+__attribute__((always_inline)) inline void decode_row(const StoredRows &rows, int32_t row, int32_t x0, int32_t x1,
+                                                      uint8_t *dst, Fill fill) {
+    int32_t reached = decode_parse(rows, row, x0, x1, dst, fill);
+    for (int32_t node = rows.overlay != nullptr ? rows.overlay[row] : -1; node >= 0 && reached < x1;
+         node = rows.nodes[node].next) {
+        const OverlayNode &n = rows.nodes[node];
+        if (n.reach > reached)
+            reached = decode_parse(rows, n.parse, reached, std::min(x1, n.reach), dst + (reached - x0), fill);
+    }
+    if (reached < x1) fill(dst + (reached - x0), 0, x1 - reached);
+}
+
+// Whole 16-byte stores (SSE2, the baseline), or exact masked ones.
+struct PlainFill {
+    void operator()(uint8_t *dst, uint8_t value, int32_t n) const {
+        fill_overshooting(dst, fill_pattern(value), static_cast<std::size_t>(n));
+    }
+};
+struct MaskedFill {
+    __attribute__((target("avx512bw,avx512vl,bmi2"))) void operator()(uint8_t *dst, uint8_t value,
+                                                                                      int32_t n) const {
+        fill_masked(dst, value, n);
+    }
+};
+
+void decode_row_plain(const StoredRows &rows, int32_t row, int32_t x0, int32_t x1, uint8_t *dst) {
+    decode_row(rows, row, x0, x1, dst, PlainFill{});
+}
+__attribute__((target("avx512bw,avx512vl,bmi2"))) void decode_row_masked(const StoredRows &rows, int32_t row,
+                                                                         int32_t x0, int32_t x1, uint8_t *dst) {
+    decode_row(rows, row, x0, x1, dst, MaskedFill{});
 }
 
 }  // namespace
@@ -239,11 +277,6 @@ void stored_rows_prefetch_runs(const StoredRows &rows, int32_t row, int32_t x0) 
 }
 
 void stored_rows_decode(const StoredRows &rows, int32_t row, int32_t x0, int32_t x1, uint8_t *dst) {
-    int32_t reached = decode_parse(rows, row, x0, x1, dst);
-    for (int32_t node = rows.overlay != nullptr ? rows.overlay[row] : -1; node >= 0 && reached < x1;
-         node = rows.nodes[node].next) {
-        const OverlayNode &n = rows.nodes[node];
-        if (n.reach > reached) reached = decode_parse(rows, n.parse, reached, std::min(x1, n.reach), dst + (reached - x0));
-    }
-    if (reached < x1) fill_overshooting(dst + (reached - x0), fill_pattern(0), static_cast<std::size_t>(x1 - reached));
+    static const auto decode = has_masked_stores() ? decode_row_masked : decode_row_plain;
+    decode(rows, row, x0, x1, dst);
 }
