@@ -13,7 +13,7 @@ namespace {
 constexpr int32_t kSpill = 32;
 
 // Room before the first tile and behind the last for whole rows read past
-// a tile's edges: a block of pixels reads sixteen stored rows of sixteen
+// a tile's edges: a block of pixels reads twelve stored rows of sixteen
 // bytes from each tile it crosses, of which it may use a part.
 int64_t margin_bytes(int32_t w_shift) { return (INT64_C(16) << w_shift) + kSpill; }
 

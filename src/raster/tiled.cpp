@@ -216,10 +216,10 @@ __attribute__((target("avx512f"))) int32_t sample_avx512(TiledImage &img, const 
 void sample(TiledImage &image, const RowFrame &frame, int32_t from, int32_t to, uint8_t *out);
 
 // Eight upright rows at a time, in blocks of 8 x 8 pixels. Whatever the
-// angle, the stored pixels of a block lie within 8 (|cos| + |sin|) + 2 <= 13
-// stored rows and as many columns, so sixteen stored rows of sixteen bytes
-// from the block's smallest (x, y) hold them all: a table of 256 bytes, read
-// with two two-register byte permutes, in place of 64 separate loads.
+// angle, the stored coordinates of a block span 7 (|cos| + |sin|) < 9.9,
+// so its pixels lie within 11 stored rows and 11 columns: twelve stored
+// rows of sixteen bytes from the block's smallest (x, y) hold them all, a
+// table of 192 bytes read with two byte permutes, in place of 64 loads.
 //
 // The block's coordinates only grow or only shrink along a row and down a
 // column, so their extremes are at its corners: which corners depends on
@@ -279,25 +279,24 @@ __attribute__((always_inline)) inline void store_two_rows(uint8_t *out, int32_t 
     _mm_storeh_pi(reinterpret_cast<__m64 *>(out + width), _mm_castsi128_ps(two));
 }
 
-// Sixteen stored rows of sixteen bytes, four to a register.
+// Twelve stored rows of sixteen bytes, four to a register.
 struct BlockTable {
-    __m512i q0, q1, q2, q3;
+    __m512i q0, q1, q2;
 };
 
 // The rows from `p` on, `tw` bytes apart.
 __attribute__((target("avx512f"), always_inline)) inline BlockTable table_at(const uint8_t *p, std::size_t tw) {
     return {four_rows(p, p + tw, p + 2 * tw, p + 3 * tw), four_rows(p + 4 * tw, p + 5 * tw, p + 6 * tw, p + 7 * tw),
-            four_rows(p + 8 * tw, p + 9 * tw, p + 10 * tw, p + 11 * tw),
-            four_rows(p + 12 * tw, p + 13 * tw, p + 14 * tw, p + 15 * tw)};
+            four_rows(p + 8 * tw, p + 9 * tw, p + 10 * tw, p + 11 * tw)};
 }
 
 // The bytes of `b` where a mask bit is set, of `a` elsewhere; m[k] masks
 // register k.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline BlockTable blend(const BlockTable &a,
                                                                                   const BlockTable &b,
-                                                                                  const __mmask64 (&m)[4]) {
+                                                                                  const __mmask64 (&m)[3]) {
     return {_mm512_mask_blend_epi8(m[0], a.q0, b.q0), _mm512_mask_blend_epi8(m[1], a.q1, b.q1),
-            _mm512_mask_blend_epi8(m[2], a.q2, b.q2), _mm512_mask_blend_epi8(m[3], a.q3, b.q3)};
+            _mm512_mask_blend_epi8(m[2], a.q2, b.q2)};
 }
 
 // A block's table from up to four tiles: those of its top-left stored
@@ -309,13 +308,13 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline BlockTable
 crossing_table(const uint8_t *const (&at)[4], std::size_t tw, int32_t cols, int32_t rows) {
     BlockTable top = table_at(at[0], tw);
     const uint64_t right_of = cols < 16 ? (0xFFFFu << cols & 0xFFFFu) * UINT64_C(0x0001000100010001) : 0;
-    const __mmask64 right[4] = {right_of, right_of, right_of, right_of};
+    const __mmask64 right[3] = {right_of, right_of, right_of};
     if (right_of != 0) top = blend(top, table_at(at[1], tw), right);
-    if (rows >= 16) return top;
+    if (rows >= 12) return top;
     BlockTable bottom = table_at(at[2], tw);
     if (right_of != 0) bottom = blend(bottom, table_at(at[3], tw), right);
-    __mmask64 below[4];
-    for (int32_t k = 0; k < 4; ++k) {
+    __mmask64 below[3];
+    for (int32_t k = 0; k < 3; ++k) {
         const int32_t from = std::clamp(rows - 4 * k, 0, 4);
         below[k] = from >= 4 ? 0 : ~UINT64_C(0) << (16 * from);
     }
@@ -337,7 +336,7 @@ bool block_entries(TileCache &t, const StoredRows &rows, const int32_t (&tiles)[
 }
 
 // Made for the usual tile widths with the width a constant (the table's
-// sixteen row addresses then fold into the loads), for others with it
+// twelve row addresses then fold into the loads), for others with it
 // read from the cache (kWShift 0).
 template <int32_t kWShift>
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(TiledImage &img, const RowFrame *frames,
@@ -396,7 +395,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
         const __m512i p67 = block_places(column_cos, column_sin, bs[6], bc[6], bs[7], bc[7], base);
         const __m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(p01, p23), _mm512_packus_epi32(p45, p67));
         const __m512i low = _mm512_permutex2var_epi8(table.q0, bytes, table.q1);
-        const __m512i high = _mm512_permutex2var_epi8(table.q2, bytes, table.q3);
+        const __m512i high = _mm512_permutexvar_epi8(bytes, table.q2);
         const __m512i pixels =
             _mm512_permutexvar_epi8(order, _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high));
         uint8_t *out = strip + i;
@@ -596,7 +595,18 @@ void make_strip(TiledImage &image, int32_t first) {
 // A strip of rows made while their tiles are in the processor's caches: a
 // host that reads a quilt of charts a row of each in turn would otherwise
 // find each chart's tiles pushed out by the others' at every row.
-void copy_row(uint8_t *out, const uint8_t *from, int32_t width) {
+__attribute__((target("avx512f,avx512bw"))) void copy_row_wide(uint8_t *out, const uint8_t *from, int32_t width) {
+    int32_t i = 0;
+    for (; i + 64 <= width; i += 64) _mm512_storeu_si512(out + i, _mm512_loadu_si512(from + i));
+    const __mmask64 rest = (UINT64_C(1) << (width - i)) - 1;   // fewer than 64 left
+    _mm512_mask_storeu_epi8(out + i, rest, _mm512_maskz_loadu_epi8(rest, from + i));
+}
+
+void copy_row(const TiledImage &image, uint8_t *out, const uint8_t *from, int32_t width) {
+    if (image.kernel == kAvx512Blocks) {
+        copy_row_wide(out, from, width);
+        return;
+    }
     int32_t i = 0;
     for (; i + 16 <= width; i += 16)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
@@ -621,7 +631,7 @@ void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
                 make_row(image, first + k, image.strip + static_cast<std::size_t>(k) * width);
         image.strip_first = first;
     }
-    copy_row(out, image.strip + static_cast<std::size_t>(row - first) * width, width);
+    copy_row(image, out, image.strip + static_cast<std::size_t>(row - first) * width, width);
 }
 
 void tiled_image_stored_row(const TiledImage &image, int32_t row, uint8_t *out) {

@@ -9,7 +9,7 @@
 // (along a row the stored coordinates only grow or only shrink); there the
 // pixels are read from tiles: where the processor has AVX-512 with byte
 // permutes, eight rows at a time in blocks of 8 x 8 pixels, each block
-// from a table of the 16 x 16 stored pixels around it; otherwise gathered
+// from a table of the 12 x 16 stored pixels around it; otherwise gathered
 // sixteen at a time (AVX-512), eight (AVX2) or four (SSE2).
 #pragma once
 
