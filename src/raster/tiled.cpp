@@ -171,8 +171,10 @@ __attribute__((target("avx2"))) int32_t sample_avx2(TiledImage &img, const RowFr
 }
 
 // GCC's own AVX-512 headers trip its uninitialised-value warning.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 __attribute__((target("avx512f"))) int32_t sample_avx512(TiledImage &img, const RowFrame &f, int32_t from,
                                                          int32_t to, uint8_t *out) {
     TileCache &t = img.tiles;
@@ -238,14 +240,14 @@ BlockCorners block_corners(const SkewGeometry &g) {
 }
 
 // Where the bytes of the pixels of a block end up: they are packed from
-// four registers, each two rows of eight 32-bit places, 128 bits at a time;
+// eight registers of eight 32-bit places, one a row, 128 bits at a time;
 // this puts row r, column j at byte 8 r + j.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) __m512i block_order() {
     alignas(64) uint8_t order[64];
     for (int32_t r = 0; r < 8; ++r)
         for (int32_t j = 0; j < 8; ++j) {
-            const int32_t pair = r / 2, place = (r % 2) * 8 + j;
-            order[8 * r + j] = static_cast<uint8_t>(16 * (place / 4) + 4 * pair + place % 4);
+            const int32_t chunk = (r >= 4 ? 2 : 0) + (j >= 4 ? 1 : 0);
+            order[8 * r + j] = static_cast<uint8_t>(16 * chunk + 4 * (r % 4) + j % 4);
         }
     return _mm512_load_si512(order);
 }
@@ -259,18 +261,14 @@ __attribute__((target("avx512f"))) inline __m512i four_rows(const uint8_t *r0, c
     return _mm512_inserti32x4(t, _mm_loadu_si128(reinterpret_cast<const __m128i *>(r3)), 3);
 }
 
-// The table places of two rows of a block (r and r + 1, eight columns
-// each): 16 y + x less `base`, in 32 bits.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m512i block_places(__m512d column_cos, __m512d column_sin,
-                                                                              double bs0, double bc0, double bs1,
-                                                                              double bc1, __m512i base) {
-    const __m256i x0 = _mm512_cvttpd_epi32(_mm512_sub_pd(column_cos, _mm512_set1_pd(bs0)));
-    const __m256i y0 = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_set1_pd(bc0), column_sin));
-    const __m256i x1 = _mm512_cvttpd_epi32(_mm512_sub_pd(column_cos, _mm512_set1_pd(bs1)));
-    const __m256i y1 = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_set1_pd(bc1), column_sin));
-    const __m512i x = _mm512_inserti64x4(_mm512_castsi256_si512(x0), x1, 1);
-    const __m512i y = _mm512_inserti64x4(_mm512_castsi256_si512(y0), y1, 1);
-    return _mm512_sub_epi32(_mm512_add_epi32(_mm512_slli_epi32(y, 4), x), base);
+// The table places of one row of a block (eight columns): 16 y + x less
+// `base`, in 32 bits. The integer work is done 256 bits wide, where more of
+// the processor's ports take it than 512 bits wide.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m256i
+row_places(__m512d column_cos, __m512d column_sin, double bs, double bc, __m256i base) {
+    const __m256i x = _mm512_cvttpd_epi32(_mm512_sub_pd(column_cos, _mm512_set1_pd(bs)));
+    const __m256i y = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_set1_pd(bc), column_sin));
+    return _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(y, 4), x), base);
 }
 
 // Eight pixels into `out` and eight into the row below.
@@ -386,14 +384,20 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
             table = crossing_table(from_tile, tw, cols, rows);
         }
         // Each pixel's byte in the table: 16 (y - y_min) + (x - x_min).
-        const __m512i base = _mm512_set1_epi32((y_min << 4) + x_min);
+        const __m256i base = _mm256_set1_epi32((y_min << 4) + x_min);
         const __m512d column_cos = _mm512_loadu_pd(frames[0].column_cos + i);
         const __m512d column_sin = _mm512_loadu_pd(frames[0].column_sin + i);
-        const __m512i p01 = block_places(column_cos, column_sin, bs[0], bc[0], bs[1], bc[1], base);
-        const __m512i p23 = block_places(column_cos, column_sin, bs[2], bc[2], bs[3], bc[3], base);
-        const __m512i p45 = block_places(column_cos, column_sin, bs[4], bc[4], bs[5], bc[5], base);
-        const __m512i p67 = block_places(column_cos, column_sin, bs[6], bc[6], bs[7], bc[7], base);
-        const __m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(p01, p23), _mm512_packus_epi32(p45, p67));
+        const __m256i p0 = row_places(column_cos, column_sin, bs[0], bc[0], base);
+        const __m256i p1 = row_places(column_cos, column_sin, bs[1], bc[1], base);
+        const __m256i p2 = row_places(column_cos, column_sin, bs[2], bc[2], base);
+        const __m256i p3 = row_places(column_cos, column_sin, bs[3], bc[3], base);
+        const __m256i p4 = row_places(column_cos, column_sin, bs[4], bc[4], base);
+        const __m256i p5 = row_places(column_cos, column_sin, bs[5], bc[5], base);
+        const __m256i p6 = row_places(column_cos, column_sin, bs[6], bc[6], base);
+        const __m256i p7 = row_places(column_cos, column_sin, bs[7], bc[7], base);
+        const __m256i top_half = _mm256_packus_epi16(_mm256_packus_epi32(p0, p1), _mm256_packus_epi32(p2, p3));
+        const __m256i bottom_half = _mm256_packus_epi16(_mm256_packus_epi32(p4, p5), _mm256_packus_epi32(p6, p7));
+        const __m512i bytes = _mm512_inserti64x4(_mm512_castsi256_si512(top_half), bottom_half, 1);
         const __m512i low = _mm512_permutex2var_epi8(table.q0, bytes, table.q1);
         const __m512i high = _mm512_permutexvar_epi8(bytes, table.q2);
         const __m512i pixels =
@@ -413,7 +417,9 @@ void sample_blocks(TiledImage &img, const RowFrame *frames, int32_t from, int32_
     default: return sample_blocks_of<0>(img, frames, from, to, strip, width);
     }
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 // The widest kernel the processor (and its system) can run.
 int32_t best_kernel() {
