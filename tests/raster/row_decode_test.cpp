@@ -78,6 +78,51 @@ TEST(RunDecoding, SplitsFirstBytesByDepthAndAddsContinuationBytes) {
     }
 }
 
+TEST(RunDecoding, EveryRunOfUpToThreeBytesReadsAsTheFormatDefinesIt) {
+    // Every first and second byte, with the run cut off by the end after
+    // one, two or three bytes, at every depth, against the format read
+    // byte by byte: status, value, count and the bytes taken.
+    for (int depth = 1; depth <= 7; ++depth) {
+        const RunFormat format = run_format(depth, value_mask_for_depth(depth));
+        for (int length = 1; length <= 3; ++length) {
+            // Exactly `length` bytes, so that a read past them is caught.
+            const std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(length)]);
+            for (int first = 0; first < 256; ++first)
+                for (int second = 0; second < (length > 1 ? 256 : 1); ++second)
+                    for (uint8_t third : {0x00, 0x05, 0x85}) {
+                        const uint8_t all[3] = {static_cast<uint8_t>(first), static_cast<uint8_t>(second), third};
+                        std::copy(all, all + length, bytes.get());
+                        // The definition.
+                        int32_t want_status = kRunRead, want_value = -1, want_count = -1, taken = 1;
+                        if (all[0] == 0) {
+                            want_status = kRunEndOfRow;
+                        } else {
+                            want_value = (all[0] & 0x7F) >> (7 - depth);
+                            want_count = all[0] & ((1 << (7 - depth)) - 1);
+                            for (uint8_t b = all[0]; b & 0x80 && want_status == kRunRead;) {
+                                if (taken == length) {
+                                    want_status = kRunEndOfFile;
+                                    break;
+                                }
+                                b = all[taken++];
+                                want_count = want_count * 128 + (b & 0x7F);
+                            }
+                        }
+                        const uint8_t *p = bytes.get();
+                        uint8_t value = 0xEE;
+                        int32_t count = -1;
+                        const int32_t status = parse_run(p, bytes.get() + length, format, value, count);
+                        ASSERT_EQ(status, want_status) << depth << " " << first << " " << second << " " << length;
+                        if (status == kRunEndOfFile) continue;   // a partly read run is dropped
+                        ASSERT_EQ(p - bytes.get(), taken) << depth << " " << first << " " << second << " " << length;
+                        if (status != kRunRead) continue;
+                        ASSERT_EQ(value, want_value) << depth << " " << first << " " << second;
+                        ASSERT_EQ(count, want_count) << depth << " " << first << " " << second;
+                    }
+        }
+    }
+}
+
 TEST(RunDecoding, EndlessContinuationBytesNeitherOverflowNorOverrun) {
     // Row number 1, a run of value 3 whose count never stops, the end.
     kap::Bytes bytes(5004, 0xFF);

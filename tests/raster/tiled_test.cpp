@@ -102,7 +102,7 @@ void expect_every_path(const kap::ChartWriter &w, const std::string &label) {
 }  // namespace
 
 TEST(TiledServing, EveryPathGivesTheDefinitionAtManyAnglesAndSizes) {
-    const double angles[] = {45.0741597, 90, 180, 270, -30, 7.5, 343.4711111, 0.001};
+    const double angles[] = {45.0741597, 90, 135, 180, 225, 270, -30, 7.5, 343.4711111, 0.001};
     const int sizes[][2] = {{1, 1}, {2, 3}, {300, 40}, {97, 131}};
     for (double angle : angles)
         for (const auto &size : sizes)
