@@ -361,13 +361,14 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
         const auto y_min = static_cast<int32_t>(bc_y_min + sin_at_y_min[i]);
         const auto y_max = static_cast<int32_t>(bc_y_max + sin_at_y_max[i]);
         const int32_t tx = x_min >> ws, ty = y_min >> hs;
-        const std::size_t at = (static_cast<std::size_t>(y_min) << ws) + static_cast<std::size_t>(x_min);
+        // The block's top-left pixel in a tile is arena[entry + at].
+        const std::ptrdiff_t at = (static_cast<std::ptrdiff_t>(y_min) << ws) + x_min;
         BlockTable table;
         if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
             const int32_t tile = (ty << t.map_shift) + tx;
             int32_t entry = t.map[tile];
             if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
-            table = table_at(t.arena + entry + at, tw);
+            table = table_at(t.arena + (entry + at), tw);
         } else {
             const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
             const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
@@ -377,8 +378,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
                     sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
                 continue;
             }
-            const uint8_t *const from_tile[4] = {t.arena + entries[0] + at, t.arena + entries[1] + at,
-                                                 t.arena + entries[2] + at, t.arena + entries[3] + at};
+            const uint8_t *const from_tile[4] = {t.arena + (entries[0] + at), t.arena + (entries[1] + at),
+                                                 t.arena + (entries[2] + at), t.arena + (entries[3] + at)};
             const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
             const int32_t rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
             table = crossing_table(from_tile, tw, cols, rows);
