@@ -27,7 +27,12 @@ struct TileShape {
 };
 constexpr TileShape kShapes[] = {{8, 5}, {7, 5}, {7, 4}, {6, 4}, {6, 3}, {5, 3}, {4, 3}};
 
-enum Kernel { kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4, kAvx512Blocks = 5 };
+enum Kernel { kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4, kAvx512Blocks = 5, kAvx2Blocks = 6 };
+
+// The kernel that makes single rows (and the ragged ends of strips).
+int32_t row_kernel(int32_t kernel) {
+    return kernel == kAvx512Blocks ? kAvx512 : kernel == kAvx2Blocks ? kAvx2 : kernel;
+}
 
 // Upright rows are made this many at a time (when the strip can be had).
 constexpr int32_t kStripRows = 8;
@@ -410,7 +415,133 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
         store_two_rows(out + 6 * static_cast<std::size_t>(width), width, _mm512_extracti32x4_epi32(pixels, 3));
     }
 }
+// The same blocks with AVX2: the table's rows are looked up sixteen bytes
+// at a time (vpshufb), each row answering for the pixels whose place falls
+// in it: a place less 16 k, plus 0x70 with saturation, keeps its low four
+// bits with bit 7 clear only where it lies in row k, and vpshufb gives 0
+// wherever bit 7 is set.
+__attribute__((target("avx2"), always_inline)) inline __m256i row_places_avx2(const double *column_cos,
+                                                                            const double *column_sin, double bs,
+                                                                            double bc, __m256i base) {
+    const __m256d b_s = _mm256_set1_pd(bs), b_c = _mm256_set1_pd(bc);
+    const __m128i x0 = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_loadu_pd(column_cos), b_s));
+    const __m128i x1 = _mm256_cvttpd_epi32(_mm256_sub_pd(_mm256_loadu_pd(column_cos + 4), b_s));
+    const __m128i y0 = _mm256_cvttpd_epi32(_mm256_add_pd(b_c, _mm256_loadu_pd(column_sin)));
+    const __m128i y1 = _mm256_cvttpd_epi32(_mm256_add_pd(b_c, _mm256_loadu_pd(column_sin + 4)));
+    const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(x0), x1, 1);
+    const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(y0), y1, 1);
+    return _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(y, 4), x), base);
+}
+
+// Four rows of a block's pixels (32 places) from the table's twelve rows,
+// `rows` + k `stride` for row k.
+__attribute__((target("avx2"), always_inline)) inline void lookup_avx2(const uint8_t *rows, std::size_t stride,
+                                                                     __m256i &top, __m256i &bottom) {
+    const __m256i lift = _mm256_set1_epi8(0x70), step = _mm256_set1_epi8(16);
+    __m256i top_pixels = _mm256_setzero_si256(), bottom_pixels = _mm256_setzero_si256();
+    for (int32_t k = 0; k < 12; ++k) {
+        const __m256i row = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows + k * stride)));
+        top_pixels = _mm256_or_si256(top_pixels, _mm256_shuffle_epi8(row, _mm256_adds_epu8(top, lift)));
+        bottom_pixels = _mm256_or_si256(bottom_pixels, _mm256_shuffle_epi8(row, _mm256_adds_epu8(bottom, lift)));
+        top = _mm256_sub_epi8(top, step);
+        bottom = _mm256_sub_epi8(bottom, step);
+    }
+    top = top_pixels;
+    bottom = bottom_pixels;
+}
+
+// Four rows of eight pixels, packed as the places were, into the strip.
+__attribute__((target("avx2"), always_inline)) inline void store_four_rows(uint8_t *out, int32_t width,
+                                                                         __m256i pixels) {
+    const __m256i rows = _mm256_permutevar8x32_epi32(pixels, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    store_two_rows(out, width, _mm256_castsi256_si128(rows));
+    store_two_rows(out + 2 * static_cast<std::size_t>(width), width, _mm256_extracti128_si256(rows, 1));
+}
+
+template <int32_t kWShift>
+__attribute__((target("avx2"))) void sample_blocks_avx2_of(TiledImage &img, const RowFrame *frames, int32_t from,
+                                                           int32_t to, uint8_t *strip, int32_t width) {
+    TileCache &t = img.tiles;
+    const int32_t ws = kWShift != 0 ? kWShift : t.tile_w_shift, hs = t.tile_h_shift;
+    const std::size_t tw = std::size_t{1} << ws;
+    const BlockCorners c = block_corners(img.geometry);
+    double bs[8], bc[8];
+    for (int32_t r = 0; r < 8; ++r) {
+        bs[r] = frames[r].bs;
+        bc[r] = frames[r].bc;
+    }
+    const double *cos_at_x_min = frames[0].column_cos + c.x_min_col, *cos_at_x_max = frames[0].column_cos + c.x_max_col;
+    const double *sin_at_y_min = frames[0].column_sin + c.y_min_col, *sin_at_y_max = frames[0].column_sin + c.y_max_col;
+    const double bs_x_min = bs[c.x_min_row], bs_x_max = bs[c.x_max_row];
+    const double bc_y_min = bc[c.y_min_row], bc_y_max = bc[c.y_max_row];
+    alignas(16) uint8_t joined[12 * 16];   // the table of a block across tile edges
+    for (int32_t i = from; i < to; i += 8) {
+        const auto x_min = static_cast<int32_t>(cos_at_x_min[i] - bs_x_min);
+        const auto x_max = static_cast<int32_t>(cos_at_x_max[i] - bs_x_max);
+        const auto y_min = static_cast<int32_t>(bc_y_min + sin_at_y_min[i]);
+        const auto y_max = static_cast<int32_t>(bc_y_max + sin_at_y_max[i]);
+        const int32_t tx = x_min >> ws, ty = y_min >> hs;
+        const std::ptrdiff_t at = (static_cast<std::ptrdiff_t>(y_min) << ws) + x_min;
+        const uint8_t *rows;
+        std::size_t stride;
+        if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
+            const int32_t tile = (ty << t.map_shift) + tx;
+            int32_t entry = t.map[tile];
+            if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
+            rows = t.arena + (entry + at);
+            stride = tw;
+        } else {
+            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
+            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
+            int32_t entries[4];
+            if (!block_entries(t, img.rows, tiles, entries)) {
+                for (int32_t r = 0; r < 8; ++r)
+                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+                continue;
+            }
+            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
+            const int32_t split = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
+            // Bytes from column `cols` on come from the tiles on the right.
+            const __m128i right_of =
+                _mm_cmpgt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                               _mm_set1_epi8(static_cast<char>(cols - 1)));
+            for (int32_t k = 0; k < 12; ++k) {
+                const int32_t left_tile = k < split ? 0 : 2;
+                const std::ptrdiff_t place = at + static_cast<std::ptrdiff_t>(k) * static_cast<std::ptrdiff_t>(tw);
+                const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile] + place)));
+                const __m128i rest = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile + 1] + place)));
+                _mm_store_si128(reinterpret_cast<__m128i *>(joined + 16 * k), _mm_blendv_epi8(left, rest, right_of));
+            }
+            rows = joined;
+            stride = 16;
+        }
+        const __m256i base = _mm256_set1_epi32((y_min << 4) + x_min);
+        const double *cc = frames[0].column_cos + i, *cs = frames[0].column_sin + i;
+        const __m256i p0 = row_places_avx2(cc, cs, bs[0], bc[0], base);
+        const __m256i p1 = row_places_avx2(cc, cs, bs[1], bc[1], base);
+        const __m256i p2 = row_places_avx2(cc, cs, bs[2], bc[2], base);
+        const __m256i p3 = row_places_avx2(cc, cs, bs[3], bc[3], base);
+        const __m256i p4 = row_places_avx2(cc, cs, bs[4], bc[4], base);
+        const __m256i p5 = row_places_avx2(cc, cs, bs[5], bc[5], base);
+        const __m256i p6 = row_places_avx2(cc, cs, bs[6], bc[6], base);
+        const __m256i p7 = row_places_avx2(cc, cs, bs[7], bc[7], base);
+        __m256i top = _mm256_packus_epi16(_mm256_packus_epi32(p0, p1), _mm256_packus_epi32(p2, p3));
+        __m256i bottom = _mm256_packus_epi16(_mm256_packus_epi32(p4, p5), _mm256_packus_epi32(p6, p7));
+        lookup_avx2(rows, stride, top, bottom);
+        store_four_rows(strip + i, width, top);
+        store_four_rows(strip + 4 * static_cast<std::size_t>(width) + i, width, bottom);
+    }
+}
+
 void sample_blocks(TiledImage &img, const RowFrame *frames, int32_t from, int32_t to, uint8_t *strip, int32_t width) {
+    if (img.kernel == kAvx2Blocks) {
+        switch (img.tiles.tile_w_shift) {
+        case 8: return sample_blocks_avx2_of<8>(img, frames, from, to, strip, width);
+        case 7: return sample_blocks_avx2_of<7>(img, frames, from, to, strip, width);
+        case 6: return sample_blocks_avx2_of<6>(img, frames, from, to, strip, width);
+        default: return sample_blocks_avx2_of<0>(img, frames, from, to, strip, width);
+        }
+    }
     switch (img.tiles.tile_w_shift) {
     case 8: return sample_blocks_of<8>(img, frames, from, to, strip, width);
     case 7: return sample_blocks_of<7>(img, frames, from, to, strip, width);
@@ -422,21 +553,32 @@ void sample_blocks(TiledImage &img, const RowFrame *frames, int32_t from, int32_
 #pragma GCC diagnostic pop
 #endif
 
-// The widest kernel the processor (and its system) can run.
+// Whether the processor (and its system) can run a kernel.
+bool kernel_runs(int32_t kernel) {
+    switch (kernel) {
+    case kAvx512Blocks: return __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
+    case kAvx512: return __builtin_cpu_supports("avx512f");
+    case kAvx2Blocks:
+    case kAvx2: return __builtin_cpu_supports("avx2");
+    default: return kernel == kSse2 || kernel == kScalar;
+    }
+}
+
+// The fastest kernel the processor (and its system) can run.
 int32_t best_kernel() {
-    static const int32_t best = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw")
-                                    ? kAvx512Blocks
-                                : __builtin_cpu_supports("avx512f") ? kAvx512
-                                : __builtin_cpu_supports("avx2") ? kAvx2
-                                                                 : kSse2;
+    // Blocks read through byte shuffles beat gathers, AVX-512 ones too.
+    static const int32_t best = kernel_runs(kAvx512Blocks) ? kAvx512Blocks
+                                : kernel_runs(kAvx2Blocks)  ? kAvx2Blocks
+                                                            : kSse2;
     return best;
 }
 
 void sample(TiledImage &image, const RowFrame &frame, int32_t from, int32_t to, uint8_t *out) {
     int32_t i = from;
-    if (image.kernel >= kAvx512) i = sample_avx512(image, frame, i, to, out);
-    if (image.kernel >= kAvx2) i = sample_avx2(image, frame, i, to, out);
-    if (image.kernel >= kSse2) i = sample_sse2(image, frame, i, to, out);
+    const int32_t kernel = row_kernel(image.kernel);
+    if (kernel >= kAvx512) i = sample_avx512(image, frame, i, to, out);
+    if (kernel >= kAvx2) i = sample_avx2(image, frame, i, to, out);
+    if (kernel >= kSse2) i = sample_sse2(image, frame, i, to, out);
     sample_scalar(image, frame, i, to, out);
 }
 
@@ -508,7 +650,7 @@ TiledImage *tiled_image_make(const StoredImageFile &file, const SkewGeometry &ge
     if (img == nullptr) return nullptr;
     *img = TiledImage{};
     img->geometry = geometry;
-    img->kernel = options.kernel > 0 ? std::min(options.kernel, best_kernel()) : best_kernel();
+    img->kernel = options.kernel > 0 && kernel_runs(options.kernel) ? options.kernel : best_kernel();
     const int32_t width = geometry.out_width;
     img->column_cos = static_cast<double *>(lib_malloc(sizeof(double) * static_cast<std::size_t>(std::max(width, 1))));
     img->column_sin = static_cast<double *>(lib_malloc(sizeof(double) * static_cast<std::size_t>(std::max(width, 1))));
@@ -567,7 +709,8 @@ void make_row(TiledImage &image, int32_t row, uint8_t *out) {
 // at most one tile-row boundary, and its table's rows stay in one tile
 // column unless the block itself crosses one.
 bool blocks_fit(const TiledImage &image) {
-    return image.kernel == kAvx512Blocks && image.tiles.tile_w_shift >= 4 && image.tiles.tile_h_shift >= 4;
+    return (image.kernel == kAvx512Blocks || image.kernel == kAvx2Blocks) && image.tiles.tile_w_shift >= 4 &&
+           image.tiles.tile_h_shift >= 4;
 }
 
 // Eight rows in blocks where all eight are inside the stored image, the

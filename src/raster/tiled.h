@@ -7,10 +7,11 @@
 // the column only and are made once per chart; b s and b c once per row.
 // The part of a row inside the stored image is found by binary search
 // (along a row the stored coordinates only grow or only shrink); there the
-// pixels are read from tiles: where the processor has AVX-512 with byte
-// permutes, eight rows at a time in blocks of 8 x 8 pixels, each block
-// from a table of the 12 x 16 stored pixels around it; otherwise gathered
-// sixteen at a time (AVX-512), eight (AVX2) or four (SSE2).
+// pixels are read from tiles: eight rows at a time in blocks of 8 x 8
+// pixels, each block from a table of the 12 x 16 stored pixels around it,
+// read through byte permutes (AVX-512 VBMI) or byte shuffles (AVX2); the
+// ragged ends of such strips, and everything on older processors, are
+// gathered sixteen pixels at a time (AVX-512), eight (AVX2) or four (SSE2).
 #pragma once
 
 #include <cstdint>
@@ -45,8 +46,9 @@ struct TiledOptions {
     int32_t tile_h_shift = 0;        // by 1 << tile_h_shift rows
     int32_t capacity = 0;            // tiles held at once
     int32_t checkpoint_shift = 0;    // checkpoint spacing 1 << checkpoint_shift, at least
-    int32_t kernel = 0;              // 1 scalar, 2 SSE2, 3 AVX2, 4 AVX-512, 5 AVX-512 in 8 x 8 blocks
-                                     // (as far as the processor goes)
+    int32_t kernel = 0;              // 1 scalar, 2 SSE2, 3 AVX2, 4 AVX-512, 5 AVX-512 in 8 x 8 blocks,
+                                     // 6 AVX2 in 8 x 8 blocks (the best there is when the processor
+                                     // cannot run the one asked for)
     bool no_strip = false;           // make each row on its own
 };
 

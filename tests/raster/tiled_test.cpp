@@ -85,6 +85,11 @@ const Case kCases[] = {
     {"blocks, tiles of 128 x 32", {7, 5, 0, 0, 5}},
     {"blocks, tiles of 512 x 64", {9, 6, 0, 0, 5}},
     {"blocks, tiles of 16 x 8 (rows instead)", {4, 3, 0, 0, 5}},
+    {"AVX2 blocks", {0, 0, 0, 0, 6}},
+    {"AVX2 blocks, 3 tiles of 16 x 16", {4, 4, 3, 0, 6}},
+    {"AVX2 blocks, 1 tile of 256 x 32", {8, 5, 1, 0, 6}},
+    {"AVX2 blocks, tiles of 32 x 16", {5, 4, 0, 0, 6}},
+    {"AVX2 blocks, tiles of 128 x 32", {7, 5, 0, 0, 6}},
 };
 
 void expect_every_path(const kap::ChartWriter &w, const std::string &label) {
