@@ -338,66 +338,6 @@ bool block_entries(TileCache &t, const StoredRows &rows, const int32_t (&tiles)[
     return true;
 }
 
-// A strip's corner products: x_min of the block at column i is
-// trunc(cos_at_x_min[i] - bs_x_min), and so on (RowFrame::x and ::y).
-struct BlockFrame {
-    const double *cos_at_x_min, *cos_at_x_max, *sin_at_y_min, *sin_at_y_max;
-    double bs_x_min, bs_x_max, bc_y_min, bc_y_max;
-};
-
-BlockFrame block_frame(const SkewGeometry &g, const RowFrame *frames) {
-    const BlockCorners c = block_corners(g);
-    const double *cos = frames[0].column_cos, *sin = frames[0].column_sin;
-    return {cos + c.x_min_col,         cos + c.x_max_col,         sin + c.y_min_col,         sin + c.y_max_col,
-            frames[c.x_min_row].bs, frames[c.x_max_row].bs, frames[c.y_min_row].bc, frames[c.y_max_row].bc};
-}
-
-// Where a block's table comes from: the block's smallest stored (x, y) as
-// placed by each tile's map entry (top-left, top-right, bottom-left,
-// bottom-right: the same tile more than once where it crosses no edge),
-// and how many table columns and rows come from the left and top tiles.
-struct BlockSource {
-    int32_t x_min, y_min;
-    const uint8_t *tile[4];
-    int32_t cols, rows;   // 16: the block crosses no tile edge that way
-};
-
-// The source of the block at column i, decoding the tiles not at hand.
-// False when those it crosses cannot all be held at once.
-template <int32_t kWShift>
-__attribute__((always_inline)) inline bool locate_block(TileCache &t, const StoredRows &rows, const BlockFrame &f,
-                                                        int32_t i, BlockSource &s) {
-    const int32_t ws = kWShift != 0 ? kWShift : t.tile_w_shift, hs = t.tile_h_shift;
-    s.x_min = static_cast<int32_t>(f.cos_at_x_min[i] - f.bs_x_min);
-    s.y_min = static_cast<int32_t>(f.bc_y_min + f.sin_at_y_min[i]);
-    const auto x_max = static_cast<int32_t>(f.cos_at_x_max[i] - f.bs_x_max);
-    const auto y_max = static_cast<int32_t>(f.bc_y_max + f.sin_at_y_max[i]);
-    const int32_t tx = s.x_min >> ws, ty = s.y_min >> hs;
-    // The block's top-left pixel in a tile is arena[entry + at].
-    const std::ptrdiff_t at = (static_cast<std::ptrdiff_t>(s.y_min) << ws) + s.x_min;
-    if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
-        const int32_t tile = (ty << t.map_shift) + tx;
-        int32_t entry = t.map[tile];
-        if (entry == kTileAbsent) entry = tile_cache_load(t, rows, tile);
-        s.tile[0] = t.arena + (entry + at);
-        s.cols = s.rows = 16;
-        return true;
-    }
-    const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
-    const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
-    int32_t entries[4];
-    if (!block_entries(t, rows, tiles, entries)) return false;
-    for (int32_t k = 0; k < 4; ++k) s.tile[k] = t.arena + (entries[k] + at);
-    s.cols = right != tx ? ((tx + 1) << ws) - s.x_min : 16;
-    s.rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - s.y_min : 16;
-    return true;
-}
-
-// A block made row by row, where its tiles cannot be held together.
-void sample_block_by_rows(TiledImage &img, const RowFrame *frames, int32_t i, uint8_t *strip, int32_t width) {
-    for (int32_t r = 0; r < 8; ++r) sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
-}
-
 // Made for the usual tile widths with the width a constant (the table's
 // twelve row addresses then fold into the loads), for others with it
 // read from the cache (kWShift 0).
@@ -406,24 +346,51 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
                                                                               int32_t from, int32_t to, uint8_t *strip,
                                                                               int32_t width) {
     TileCache &t = img.tiles;
-    const std::size_t tw = std::size_t{1} << (kWShift != 0 ? kWShift : t.tile_w_shift);
-    const BlockFrame f = block_frame(img.geometry, frames);
+    const int32_t ws = kWShift != 0 ? kWShift : t.tile_w_shift, hs = t.tile_h_shift;
+    const std::size_t tw = std::size_t{1} << ws;
+    const BlockCorners c = block_corners(img.geometry);
     const __m512i order = block_order();
     double bs[8], bc[8];
     for (int32_t r = 0; r < 8; ++r) {
         bs[r] = frames[r].bs;
         bc[r] = frames[r].bc;
     }
+    // The corners' products, as in RowFrame::x and RowFrame::y.
+    const double *cos_at_x_min = frames[0].column_cos + c.x_min_col, *cos_at_x_max = frames[0].column_cos + c.x_max_col;
+    const double *sin_at_y_min = frames[0].column_sin + c.y_min_col, *sin_at_y_max = frames[0].column_sin + c.y_max_col;
+    const double bs_x_min = bs[c.x_min_row], bs_x_max = bs[c.x_max_row];
+    const double bc_y_min = bc[c.y_min_row], bc_y_max = bc[c.y_max_row];
     for (int32_t i = from; i < to; i += 8) {
-        BlockSource src;
-        if (!locate_block<kWShift>(t, img.rows, f, i, src)) {
-            sample_block_by_rows(img, frames, i, strip, width);
-            continue;
+        const auto x_min = static_cast<int32_t>(cos_at_x_min[i] - bs_x_min);
+        const auto x_max = static_cast<int32_t>(cos_at_x_max[i] - bs_x_max);
+        const auto y_min = static_cast<int32_t>(bc_y_min + sin_at_y_min[i]);
+        const auto y_max = static_cast<int32_t>(bc_y_max + sin_at_y_max[i]);
+        const int32_t tx = x_min >> ws, ty = y_min >> hs;
+        // The block's top-left pixel in a tile is arena[entry + at].
+        const std::ptrdiff_t at = (static_cast<std::ptrdiff_t>(y_min) << ws) + x_min;
+        BlockTable table;
+        if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
+            const int32_t tile = (ty << t.map_shift) + tx;
+            int32_t entry = t.map[tile];
+            if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
+            table = table_at(t.arena + (entry + at), tw);
+        } else {
+            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
+            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
+            int32_t entries[4];
+            if (!block_entries(t, img.rows, tiles, entries)) {
+                for (int32_t r = 0; r < 8; ++r)
+                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+                continue;
+            }
+            const uint8_t *const from_tile[4] = {t.arena + (entries[0] + at), t.arena + (entries[1] + at),
+                                                 t.arena + (entries[2] + at), t.arena + (entries[3] + at)};
+            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
+            const int32_t rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
+            table = crossing_table(from_tile, tw, cols, rows);
         }
-        const BlockTable table = src.cols == 16 && src.rows == 16 ? table_at(src.tile[0], tw)
-                                                                  : crossing_table(src.tile, tw, src.cols, src.rows);
         // Each pixel's byte in the table: 16 (y - y_min) + (x - x_min).
-        const __m256i base = _mm256_set1_epi32((src.y_min << 4) + src.x_min);
+        const __m256i base = _mm256_set1_epi32((y_min << 4) + x_min);
         const __m512d column_cos = _mm512_loadu_pd(frames[0].column_cos + i);
         const __m512d column_sin = _mm512_loadu_pd(frames[0].column_sin + i);
         const __m256i p0 = row_places(column_cos, column_sin, bs[0], bc[0], base);
@@ -495,40 +462,60 @@ template <int32_t kWShift>
 __attribute__((target("avx2"))) void sample_blocks_avx2_of(TiledImage &img, const RowFrame *frames, int32_t from,
                                                            int32_t to, uint8_t *strip, int32_t width) {
     TileCache &t = img.tiles;
-    const std::size_t tw = std::size_t{1} << (kWShift != 0 ? kWShift : t.tile_w_shift);
-    const BlockFrame f = block_frame(img.geometry, frames);
+    const int32_t ws = kWShift != 0 ? kWShift : t.tile_w_shift, hs = t.tile_h_shift;
+    const std::size_t tw = std::size_t{1} << ws;
+    const BlockCorners c = block_corners(img.geometry);
     double bs[8], bc[8];
     for (int32_t r = 0; r < 8; ++r) {
         bs[r] = frames[r].bs;
         bc[r] = frames[r].bc;
     }
+    const double *cos_at_x_min = frames[0].column_cos + c.x_min_col, *cos_at_x_max = frames[0].column_cos + c.x_max_col;
+    const double *sin_at_y_min = frames[0].column_sin + c.y_min_col, *sin_at_y_max = frames[0].column_sin + c.y_max_col;
+    const double bs_x_min = bs[c.x_min_row], bs_x_max = bs[c.x_max_row];
+    const double bc_y_min = bc[c.y_min_row], bc_y_max = bc[c.y_max_row];
     alignas(16) uint8_t joined[12 * 16];   // the table of a block across tile edges
     for (int32_t i = from; i < to; i += 8) {
-        BlockSource src;
-        if (!locate_block<kWShift>(t, img.rows, f, i, src)) {
-            sample_block_by_rows(img, frames, i, strip, width);
-            continue;
-        }
-        const uint8_t *rows = src.tile[0];
-        std::size_t stride = tw;
-        if (src.cols != 16 || src.rows != 16) {
+        const auto x_min = static_cast<int32_t>(cos_at_x_min[i] - bs_x_min);
+        const auto x_max = static_cast<int32_t>(cos_at_x_max[i] - bs_x_max);
+        const auto y_min = static_cast<int32_t>(bc_y_min + sin_at_y_min[i]);
+        const auto y_max = static_cast<int32_t>(bc_y_max + sin_at_y_max[i]);
+        const int32_t tx = x_min >> ws, ty = y_min >> hs;
+        const std::ptrdiff_t at = (static_cast<std::ptrdiff_t>(y_min) << ws) + x_min;
+        const uint8_t *rows;
+        std::size_t stride;
+        if ((x_max >> ws) == tx && (y_max >> hs) == ty) {
+            const int32_t tile = (ty << t.map_shift) + tx;
+            int32_t entry = t.map[tile];
+            if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
+            rows = t.arena + (entry + at);
+            stride = tw;
+        } else {
+            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
+            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
+            int32_t entries[4];
+            if (!block_entries(t, img.rows, tiles, entries)) {
+                for (int32_t r = 0; r < 8; ++r)
+                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+                continue;
+            }
+            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
+            const int32_t split = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
             // Bytes from column `cols` on come from the tiles on the right.
             const __m128i right_of =
                 _mm_cmpgt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                               _mm_set1_epi8(static_cast<char>(src.cols - 1)));
+                               _mm_set1_epi8(static_cast<char>(cols - 1)));
             for (int32_t k = 0; k < 12; ++k) {
-                const int32_t left = k < src.rows ? 0 : 2;
-                const std::size_t place = k * tw;
-                const __m128i from_left = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.tile[left] + place));
-                const __m128i from_right =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(src.tile[left + 1] + place));
-                _mm_store_si128(reinterpret_cast<__m128i *>(joined + 16 * k),
-                                _mm_blendv_epi8(from_left, from_right, right_of));
+                const int32_t left_tile = k < split ? 0 : 2;
+                const std::ptrdiff_t place = at + static_cast<std::ptrdiff_t>(k) * static_cast<std::ptrdiff_t>(tw);
+                const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile] + place)));
+                const __m128i rest = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile + 1] + place)));
+                _mm_store_si128(reinterpret_cast<__m128i *>(joined + 16 * k), _mm_blendv_epi8(left, rest, right_of));
             }
             rows = joined;
             stride = 16;
         }
-        const __m256i base = _mm256_set1_epi32((src.y_min << 4) + src.x_min);
+        const __m256i base = _mm256_set1_epi32((y_min << 4) + x_min);
         const double *cc = frames[0].column_cos + i, *cs = frames[0].column_sin + i;
         const __m256i p0 = row_places_avx2(cc, cs, bs[0], bc[0], base);
         const __m256i p1 = row_places_avx2(cc, cs, bs[1], bc[1], base);
