@@ -338,6 +338,33 @@ bool block_entries(TileCache &t, const StoredRows &rows, const int32_t (&tiles)[
     return true;
 }
 
+// A block that crosses a tile edge: the map entries of its four tiles
+// (top-left, top-right, bottom-left, bottom-right; the same tile more than
+// once where it crosses no edge that way), and how many table columns and
+// rows come from the left and top ones (16: all). False when the tiles
+// cannot all be held at once.
+struct BlockEdges {
+    int32_t entries[4];
+    int32_t cols, rows;
+};
+
+bool block_edges(TileCache &t, const StoredRows &rows, int32_t x_min, int32_t x_max, int32_t y_min, int32_t y_max,
+                 BlockEdges &e) {
+    const int32_t ws = t.tile_w_shift, hs = t.tile_h_shift;
+    const int32_t tx = x_min >> ws, ty = y_min >> hs;
+    const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
+    const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
+    if (!block_entries(t, rows, tiles, e.entries)) return false;
+    e.cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
+    e.rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
+    return true;
+}
+
+// A block made row by row, where its tiles cannot be held together.
+void sample_block_by_rows(TiledImage &img, const RowFrame *frames, int32_t i, uint8_t *strip, int32_t width) {
+    for (int32_t r = 0; r < 8; ++r) sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+}
+
 // Made for the usual tile widths with the width a constant (the table's
 // twelve row addresses then fold into the loads), for others with it
 // read from the cache (kWShift 0).
@@ -375,19 +402,14 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void sample_blocks_of(Til
             if (entry == kTileAbsent) entry = tile_cache_load(t, img.rows, tile);
             table = table_at(t.arena + (entry + at), tw);
         } else {
-            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
-            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
-            int32_t entries[4];
-            if (!block_entries(t, img.rows, tiles, entries)) {
-                for (int32_t r = 0; r < 8; ++r)
-                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+            BlockEdges e;
+            if (!block_edges(t, img.rows, x_min, x_max, y_min, y_max, e)) {
+                sample_block_by_rows(img, frames, i, strip, width);
                 continue;
             }
-            const uint8_t *const from_tile[4] = {t.arena + (entries[0] + at), t.arena + (entries[1] + at),
-                                                 t.arena + (entries[2] + at), t.arena + (entries[3] + at)};
-            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
-            const int32_t rows = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
-            table = crossing_table(from_tile, tw, cols, rows);
+            const uint8_t *const from_tile[4] = {t.arena + (e.entries[0] + at), t.arena + (e.entries[1] + at),
+                                                 t.arena + (e.entries[2] + at), t.arena + (e.entries[3] + at)};
+            table = crossing_table(from_tile, tw, e.cols, e.rows);
         }
         // Each pixel's byte in the table: 16 (y - y_min) + (x - x_min).
         const __m256i base = _mm256_set1_epi32((y_min << 4) + x_min);
@@ -491,22 +513,18 @@ __attribute__((target("avx2"))) void sample_blocks_avx2_of(TiledImage &img, cons
             rows = t.arena + (entry + at);
             stride = tw;
         } else {
-            const int32_t right = x_max >> ws, below = (y_max >> hs) << t.map_shift;
-            const int32_t tiles[4] = {(ty << t.map_shift) + tx, (ty << t.map_shift) + right, below + tx, below + right};
-            int32_t entries[4];
-            if (!block_entries(t, img.rows, tiles, entries)) {
-                for (int32_t r = 0; r < 8; ++r)
-                    sample(img, frames[r], i, i + 8, strip + static_cast<std::size_t>(r) * width);
+            BlockEdges e;
+            if (!block_edges(t, img.rows, x_min, x_max, y_min, y_max, e)) {
+                sample_block_by_rows(img, frames, i, strip, width);
                 continue;
             }
-            const int32_t cols = right != tx ? ((tx + 1) << ws) - x_min : 16;
-            const int32_t split = (y_max >> hs) != ty ? ((ty + 1) << hs) - y_min : 16;
+            const int32_t *entries = e.entries;
             // Bytes from column `cols` on come from the tiles on the right.
             const __m128i right_of =
                 _mm_cmpgt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                               _mm_set1_epi8(static_cast<char>(cols - 1)));
+                               _mm_set1_epi8(static_cast<char>(e.cols - 1)));
             for (int32_t k = 0; k < 12; ++k) {
-                const int32_t left_tile = k < split ? 0 : 2;
+                const int32_t left_tile = k < e.rows ? 0 : 2;
                 const std::ptrdiff_t place = at + static_cast<std::ptrdiff_t>(k) * static_cast<std::ptrdiff_t>(tw);
                 const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile] + place)));
                 const __m128i rest = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t.arena + (entries[left_tile + 1] + place)));
