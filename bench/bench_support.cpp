@@ -5,6 +5,7 @@
 #endif
 
 #include "chart_writer.h"
+#include "raster/kernels.h"
 
 #include <chrono>
 #include <cstdio>
@@ -70,6 +71,7 @@ double memcpy_seconds(std::size_t bytes) {
 }
 
 int run_summary_then_benchmarks(void (*summary)(), int argc, char **argv) {
+    std::printf("kernels that run here: %s\n", kernels_in_use());
     summary();
 #if NVCH_GOOGLE_BENCHMARK
     benchmark::Initialize(&argc, argv);

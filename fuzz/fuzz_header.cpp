@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "chart/header.h"
-#include "chart/reader_lifecycle.h"
 #include "fuzz_support.h"
 #include "georef/georef.h"
 
@@ -29,12 +28,11 @@ void check_field_joins(const char *record, const char *key) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    ChartReader *reader = chart_reader_new();
-    reader->stream = stream_open_memory(data, static_cast<int64_t>(size));
+    ChartStream *stream = stream_open_memory(data, static_cast<int64_t>(size));
+    HeaderLines h;
     const int32_t limit = size > 0 && (data[0] & 1) ? 100 : 1000;
-    const int32_t records = kap_read_header(reader, limit);
+    const int32_t records = kap_read_header(h, stream, limit);
     FUZZ_CHECK(records <= limit);
-    const HeaderLines &h = reader->header;
     for (const char *name : kRecords) {
         const char *record = kap_find_record(h, name);
         if (record == nullptr) continue;
@@ -49,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     RefPoints points;
     if (read_ref_points(h.lines, h.count, &points) == 0) release_ref_points(&points);
-    chart_reader_free(reader);
+    header_lines_free(h);
+    stream_close(stream);
     return 0;
 }

@@ -72,6 +72,12 @@ NVCH_API void BSB_set_LTS(float lts);
 NVCH_API void BSB_useWGS84(void);
 NVCH_API void BSB_useSphere(void);
 
+/* The kernels this library runs on this processor, for reports such as
+ * "avx2_blocks (skewed serving), plain (run decoding)". Writes at most
+ * size - 1 bytes and a NUL into `text`; returns the text's full length, or
+ * -1 when `text` is null or `size` is below 1. */
+NVCH_API int32_t BSB_get_kernels(char *text, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -10,6 +10,7 @@
 #include "common/process_state.h"
 #include "georef/georef.h"
 #include "platform/lock.h"
+#include "platform/heap.h"
 #include "raster/run_decode.h"
 #include "raster/skew.h"
 
@@ -38,6 +39,31 @@ int32_t read_rows_per_entry(const HeaderLines &h) {
     return rows >= 1 ? rows : 1;
 }
 
+// Serves the chart upright: its turn, the upright size in the ChartFile,
+// and the scratch row of direct decoding. 0, or -1 (with a message on
+// standard error) when the upright image is too large to describe or the
+// scratch row cannot be had.
+int32_t turn_upright(ChartFile *chart, double degrees) {
+    ChartReader &r = *chart->reader;
+    const int32_t turned = skew_setup(&r.skew, r.image.width, r.image.height, degrees);
+    if (turned == kSkewNoAngle) return 0;   // no usable angle: served as stored
+    r.mode = RowMode::skewed_untried;
+    if (turned == kSkewTooLarge) {
+        std::fputs("Skewed chart too large to rotate\n", stderr);
+        return -1;
+    }
+    chart->width = r.skew.width;
+    chart->height = r.skew.height;
+    // Zero-filled: direct decoding clears only what earlier rows wrote. The
+    // room behind takes the whole stores of tile decoding.
+    r.scratch.row = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(r.image.width) + 16, 1));
+    if (r.scratch.row == nullptr) {
+        std::fputs("failed to get space for skew row\n", stderr);
+        return -1;
+    }
+    return 0;
+}
+
 // Turns skew on when the "KNP" record's SK field reads as a non-zero,
 // finite angle and the skew switch is on.
 int32_t read_skew(ChartFile *chart, const char *knp) {
@@ -45,21 +71,27 @@ int32_t read_skew(ChartFile *chart, const char *knp) {
     if (!value) return 0;
     const double degrees = text_to_double(value.get());
     if (degrees == 0.0 || !std::isfinite(degrees) || skew_switch == 0) return 0;
-    return skew_setup(chart, degrees);
+    return turn_upright(chart, degrees);
+}
+
+// Moves the reference pixels of a chart served upright into the upright
+// image, as its rows are delivered.
+void move_to_upright(double **points, int32_t count, const void *context) {
+    skew_ref_points(points, count, *static_cast<const SkewGeometry *>(context));
 }
 
 }  // namespace
 
 int32_t chart_open_sequence(ChartFile *chart) {
     ChartReader *reader = chart->reader;
-    if (kap_read_header(reader, kOpenRecordLimit) < 1) return -1;
+    if (kap_read_header(reader->header, reader->image.stream, kOpenRecordLimit) < 1) return -1;
     const HeaderLines &h = reader->header;
-    reader->index_offset = kap_index_offset(reader->stream);
+    reader->image.index_offset = kap_index_offset(reader->image.stream);
     if (kap_read_depth(reader) != 0) {
         std::fputs("Can't get color mode for BSB file\n", stderr);
         return -1;
     }
-    reader->rows_per_entry = read_rows_per_entry(h);
+    reader->image.rows_per_entry = read_rows_per_entry(h);
     if (kap_read_size(chart) != 0) {
         std::fputs("Failed to find size correctly in UDFinit\n", stdout);
         return -1;
@@ -72,7 +104,8 @@ int32_t chart_open_sequence(ChartFile *chart) {
     const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return -1;
     if (read_skew(chart, knp) != 0) return -1;
-    return georeference_chart(chart);
+    const PixelMove move = chart_is_skewed(reader) ? PixelMove{move_to_upright, &reader->skew} : PixelMove{};
+    return georeference_chart(chart, h, move);
 }
 
 int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {
@@ -82,7 +115,7 @@ int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {
         std::fputs("failed to get space for header in BSB_open\n", stderr);
         return -1;
     }
-    reader->stream = stream;
+    reader->image.stream = stream;
     chart->reader = reader;
     // The projection library's parameters, and the values georeferencing
     // sets, are process-wide: opens take turns.
@@ -100,10 +133,8 @@ int32_t chart_probe_stream(ChartStream *stream) {
         stream_close(stream);
         return 0;
     }
-    reader->stream = stream;
-    const int32_t records = kap_read_header(reader, kProbeRecordLimit);
-    stream_close(reader->stream);   // the rest works on the records in memory
-    reader->stream = nullptr;
+    const int32_t records = kap_read_header(reader->header, stream, kProbeRecordLimit);
+    stream_close(stream);   // the rest works on the records in memory
     const HeaderLines &h = reader->header;
     int32_t result = 0;
     if (records < 2 || kap_find_record(h, "VER") == nullptr) {

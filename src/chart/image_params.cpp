@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "chart/header.h"
+#include "common/header_records.h"
 
 namespace {
 
@@ -17,9 +17,9 @@ const char *record_value(const char *record) {
 
 // The byte just before the index table, or -1 when there is none.
 int32_t depth_byte_before_index(ChartReader *reader) {
-    const int64_t at = static_cast<int64_t>(reader->index_offset) - 1;
-    if (at < 0 || !stream_seek(reader->stream, at)) return -1;
-    return stream_getc(reader->stream);
+    const int64_t at = static_cast<int64_t>(reader->image.index_offset) - 1;
+    if (at < 0 || !stream_seek(reader->image.stream, at)) return -1;
+    return stream_getc(reader->image.stream);
 }
 
 // Stores one "RGB" record: index, red, green, blue. Records with fewer
@@ -66,9 +66,9 @@ int32_t kap_read_depth(ChartReader *reader) {
     const HeaderLines &h = reader->header;
     const char *ifm = kap_find_record(h, "IFM");
     const int32_t depth = ifm != nullptr ? text_to_int(record_value(ifm)) : depth_byte_before_index(reader);
-    reader->depth = depth;
+    reader->image.depth = depth;
     if (depth >= 1 && depth <= 7) {
-        reader->value_mask = value_mask_for_depth(depth);
+        reader->image.value_mask = value_mask_for_depth(depth);
         return 0;
     }
     std::fputs("failed to get color mode\n", stderr);
@@ -90,8 +90,9 @@ int32_t kap_read_size(ChartFile *chart) {
     char *cursor = ra.get();
     const char *width = next_token(&cursor, ",");
     const char *height = next_token(&cursor, ",");
-    chart->width = width != nullptr ? text_to_int(width) : 0;
-    chart->height = height != nullptr ? text_to_int(height) : 0;
+    StoredImage &image = chart->reader->image;
+    image.width = chart->width = width != nullptr ? text_to_int(width) : 0;
+    image.height = chart->height = height != nullptr ? text_to_int(height) : 0;
     return chart->width > 0 && chart->height > 0 ? 0 : -1;
 }
 
@@ -104,12 +105,10 @@ int32_t kap_check_size(const ChartFile *chart) {
     }
     // A damaged table may fall short by a few rows; a header that claims
     // many times what the table reaches is not this file's.
-    const ChartReader *reader = chart->reader;
-    const int64_t size = stream_size(reader->stream);
-    const int64_t entries = reader->index_offset >= 0 && reader->index_offset < size
-                                ? (size - reader->index_offset) / 4
-                                : 0;
-    const int64_t addressable = entries * reader->rows_per_entry;
+    const StoredImage &image = chart->reader->image;
+    const int64_t size = stored_size(image);
+    const int64_t entries = image.index_offset >= 0 && image.index_offset < size ? (size - image.index_offset) / 4 : 0;
+    const int64_t addressable = entries * image.rows_per_entry;
     if (chart->height > 2 * addressable + kIndexSlack) {
         std::fprintf(stderr, "Chart claims %d rows but its index table addresses only %lld\n",
                      static_cast<int>(chart->height), static_cast<long long>(addressable));
@@ -120,7 +119,7 @@ int32_t kap_check_size(const ChartFile *chart) {
 
 int32_t kap_read_palette(ChartFile *chart) {
     const ChartReader *reader = chart->reader;
-    const int32_t entries = palette_length(reader->depth);
+    const int32_t entries = palette_length(reader->image.depth);
     auto *red = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(entries), 1));
     auto *green = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(entries), 1));
     auto *blue = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(entries), 1));

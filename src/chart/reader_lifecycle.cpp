@@ -3,7 +3,7 @@
 #include <new>
 
 #include "platform/heap.h"
-#include "raster/row_cache.h"
+#include "raster/tiled.h"
 
 ChartReader *chart_reader_new() {
     void *memory = lib_calloc(1, sizeof(ChartReader));
@@ -12,12 +12,11 @@ ChartReader *chart_reader_new() {
 
 void chart_reader_free(ChartReader *reader) {
     if (reader == nullptr) return;
-    stream_close(reader->stream);
-    for (int32_t i = 0; i < reader->header.count; ++i) lib_free(reader->header.lines[i]);
-    lib_free(reader->header.lines);
-    lib_free(reader->source_row);
-    lib_free(reader->walk.overlay);
-    row_cache_free(reader);
+    stream_close(reader->image.stream);
+    header_lines_free(reader->header);
+    lib_free(reader->scratch.row);
+    entry_walk_free(reader->walk);
+    tiled_image_free(reader->tiled);
     lib_free(reader);
 }
 

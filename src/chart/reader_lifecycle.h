@@ -7,8 +7,8 @@
 // A new, empty reader, or null when memory is exhausted.
 ChartReader *chart_reader_new();
 
-// Releases everything the reader owns (stream, header, scratch row, cache,
-// strip) and the record itself. Does nothing for null.
+// Releases everything the reader owns (stream, header, scratch row, walk,
+// tiled image) and the record itself. Does nothing for null.
 void chart_reader_free(ChartReader *reader);
 
 // Releases what an open or half-opened chart holds (its reader and its

@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "chart/header.h"
 #include "common/angles.h"
+#include "georef/matrix.h"
 #include "georef/projection.h"
-#include "raster/matrix.h"
-#include "raster/skew.h"
 
 namespace {
 
@@ -96,7 +94,7 @@ void shift_and_wrap(double **table, int32_t n, DatumShift shift) {
 
 // The projection named by the "KNP" record's PR and PP fields, or null
 // after a message.
-ForwardTransform projection_of(const HeaderLines &h, const ChartReader *reader) {
+ForwardTransform projection_of(const HeaderLines &h) {
     const char *knp = kap_find_record(h, "KNP");
     FieldText name = knp ? kap_get_field(knp, "PR", 1) : nullptr;
     FieldText meridian = knp ? kap_get_field(knp, "PP", 1) : nullptr;
@@ -104,7 +102,7 @@ ForwardTransform projection_of(const HeaderLines &h, const ChartReader *reader) 
         std::fputs("KNP record lacks PR or PP: cannot set up the projection\n", stderr);
         return nullptr;
     }
-    return setup_projection(name.get(), text_to_double(meridian.get()), reader);
+    return setup_projection(name.get(), text_to_double(meridian.get()), h);
 }
 
 bool project_points(ForwardTransform transform, double **table, double **projected, int32_t n) {
@@ -136,10 +134,9 @@ int32_t fit_corner(ChartFile *chart, ForwardTransform transform, double **table,
 }
 
 // Projects and fits; the matrices are made and released here.
-int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
-    const ChartReader *reader = chart->reader;
+int32_t fit_to_points(ChartFile *chart, const HeaderLines &header, const RefPoints &points, PixelMove move) {
     const int32_t n = points.count;
-    ForwardTransform transform = projection_of(reader->header, reader);
+    ForwardTransform transform = projection_of(header);
     if (transform == nullptr) return -1;
     double **projected = matrix(0, 1, 0, n - 1);
     if (projected == nullptr) return -1;   // matrix has said why
@@ -147,11 +144,11 @@ int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
     if (project_points(transform, points.table, projected, n)) {
         double **pixels = points.table;
         double **rotated = nullptr;
-        if (chart_is_skewed(reader)) {
+        if (move.move != nullptr) {
             rotated = matrix(0, 3, 0, n - 1);
             if (rotated != nullptr) {
                 for (int row = 0; row < 4; ++row) std::memcpy(rotated[row], points.table[row], sizeof(double) * n);
-                skew_ref_points(rotated, n, reader);
+                move.move(rotated, n, move.context);
             }
             pixels = rotated;
         }
@@ -164,8 +161,7 @@ int32_t fit_to_points(ChartFile *chart, const RefPoints &points) {
 
 }  // namespace
 
-int32_t apply_arc_record(ChartFile *chart) {
-    const HeaderLines &h = chart->reader->header;
+int32_t apply_arc_record(ChartFile *chart, const HeaderLines &h) {
     const char *arc = kap_find_record(h, "ARC");
     if (arc == nullptr) return 1;
     const struct {
@@ -255,9 +251,8 @@ int32_t nearest_ref_to_origin(double *const *pixels, int32_t count) {
     return best;
 }
 
-int32_t georeference_chart(ChartFile *chart) {
-    if (apply_arc_record(chart) == 0) return 0;
-    const HeaderLines &h = chart->reader->header;
+int32_t georeference_chart(ChartFile *chart, const HeaderLines &h, PixelMove move) {
+    if (apply_arc_record(chart, h) == 0) return 0;
     const DatumShift shift = read_datum_shift(h);
     RefPoints points;
     if (read_ref_points(h.lines, h.count, &points) != 0) return -1;
@@ -267,7 +262,7 @@ int32_t georeference_chart(ChartFile *chart) {
     }
     shift_and_wrap(points.table, points.count, shift);
     set_lon_normalisation(0);
-    const int32_t result = fit_to_points(chart, points);
+    const int32_t result = fit_to_points(chart, h, points, move);
     release_ref_points(&points);
     return result;
 }

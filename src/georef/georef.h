@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "chart/chart_reader.h"
+#include "bsb.h"
+#include "common/header_records.h"
 
 // The reference points: rows 0 to 3 of `table` hold pixel x, pixel y,
 // latitude and longitude (degrees); column k holds point k + 1.
@@ -14,13 +15,21 @@ struct RefPoints {
     int32_t count = 0;
 };
 
-// Sets upper_left_x/y and pixel_size_x/y: 0, or -1 after a message on
-// standard error when the chart cannot be placed.
-int32_t georeference_chart(ChartFile *chart);
+// Moves reference pixel positions (row 0: x, row 1: y of `points`,
+// columns 0 .. count-1) into the image as it is delivered; a chart
+// delivered as stored has none (`move` null).
+struct PixelMove {
+    void (*move)(double **points, int32_t count, const void *context) = nullptr;
+    const void *context = nullptr;
+};
+
+// Sets upper_left_x/y and pixel_size_x/y of `chart` from its `header`: 0,
+// or -1 after a message on standard error when the chart cannot be placed.
+int32_t georeference_chart(ChartFile *chart, const HeaderLines &header, PixelMove move);
 
 // 0 when the "ARC" record gave all of UX, UY, DX, DY (stored as written),
 // 1 when it is missing or incomplete.
-int32_t apply_arc_record(ChartFile *chart);
+int32_t apply_arc_record(ChartFile *chart, const HeaderLines &header);
 
 // Reads the "REF" records: 0 with the table (release it with
 // release_ref_points), or -1 after a message naming a record that lacks a

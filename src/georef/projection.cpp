@@ -4,7 +4,6 @@
 #include <cstring>
 #include <optional>
 
-#include "chart/header.h"
 #include "common/angles.h"
 #include "common/process_state.h"
 #include "georef/gctp.h"
@@ -45,9 +44,8 @@ bool knp_angle(const char *knp, const char *key, double *radians) {
 
 // Albers takes its parallels and origin from the "KNP" fields P5, P6, P1.
 // Returns the set-up's status, or nothing when a field is missing.
-std::optional<long> setup_albers(const char *name, double central_meridian, const ChartReader *reader, Axes axes) {
+std::optional<long> setup_albers(const char *name, double central_meridian, const HeaderLines &h, Axes axes) {
     if (begins_with(name, "ALBERS SPHERIC")) axes = spheroid(kSphere);
-    const HeaderLines &h = reader->header;
     const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return std::nullopt;
     double origin = 0, parallel1 = 0, parallel2 = 0;
@@ -61,7 +59,7 @@ std::optional<long> setup_albers(const char *name, double central_meridian, cons
 
 }  // namespace
 
-ForwardTransform setup_projection(char *name, double central_meridian, const ChartReader *reader) {
+ForwardTransform setup_projection(char *name, double central_meridian, const HeaderLines &header) {
     text_upcase(name);
     char no_file[] = "none";
     init(4, 4, no_file, no_file);   // both report channels off: GCTP prints nothing
@@ -86,7 +84,7 @@ ForwardTransform setup_projection(char *name, double central_meridian, const Cha
         status = lamccforint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
         transform = lamccfor;
     } else if (begins_with(name, "ALBERS")) {
-        const std::optional<long> albers = setup_albers(name, meridian, reader, axes);
+        const std::optional<long> albers = setup_albers(name, meridian, header, axes);
         if (!albers) return nullptr;   // a missing field, reported above where it is
         status = *albers;
         transform = alberfor;

@@ -5,7 +5,7 @@
 #include <initializer_list>
 
 #include "chart/chart_reader.h"
-#include "chart/header.h"
+#include "common/header_records.h"
 #include "common/process_state.h"
 #include "host/layer.h"
 #include "nvch.h"

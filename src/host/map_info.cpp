@@ -1,7 +1,7 @@
 // Where the layer lies on the map, and its colour table.
 #include <cstring>
 
-#include "chart/header.h"
+#include "common/header_records.h"
 #include "chart/image_params.h"
 #include "host/layer.h"
 #include "nvch.h"
@@ -62,7 +62,7 @@ const uint8_t *component_array(const ChartFile *chart, const char *component) {
 // Entries that exist in the palette arrays; color_count counts records and
 // may say more.
 int32_t palette_entries(const ChartFile *chart) {
-    return chart->reader != nullptr ? palette_length(chart->reader->depth) : 0;
+    return chart->reader != nullptr ? palette_length(chart->reader->image.depth) : 0;
 }
 
 }  // namespace

@@ -48,13 +48,6 @@ inline void fill_overshooting(uint8_t *dst, __m128i pattern, std::size_t n) {
     } while (k < n);
 }
 
-// Whether the processor has the masked byte stores of fill_masked.
-inline bool has_masked_stores() {
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-                            __builtin_cpu_supports("bmi2");
-    return has;
-}
-
 // Runs are mostly a few to a few dozen pixels, of lengths no branch can
 // guess: a masked store (AVX-512) fills any of them up to 32 pixels in one
 // go, where the plain fill picks among store sizes. dst[0, n) = value for

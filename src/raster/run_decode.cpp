@@ -1,6 +1,7 @@
 #include "raster/run_decode.h"
 
 #include "raster/fill.h"
+#include "raster/kernels.h"
 
 namespace {
 
@@ -44,13 +45,13 @@ using Decoder = int32_t (*)(const uint8_t *&, const uint8_t *, RunFormat, uint8_
 }  // namespace
 
 int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer, int32_t width) {
-    static const Decoder decode = has_masked_stores() ? decode_runs_masked : decode_runs_plain;
+    static const Decoder decode = run_kernel_best() == RunKernel::masked ? decode_runs_masked : decode_runs_plain;
     return decode(p, end, format, buffer, width);
 }
 
 int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
                                int32_t width) {
-    static const Decoder decode = has_masked_stores() ? decode_until_full_masked : decode_until_full_plain;
+    static const Decoder decode = run_kernel_best() == RunKernel::masked ? decode_until_full_masked : decode_until_full_plain;
     return decode(p, end, format, buffer, width);
 }
 

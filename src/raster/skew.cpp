@@ -1,11 +1,8 @@
 #include "raster/skew.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 
 #include "common/angles.h"
-#include "platform/heap.h"
 
 namespace {
 
@@ -22,21 +19,52 @@ SkewPoint forward(int64_t x, int64_t y, double angle) {
     return skew_rotate_wide(x, y, std::sin(-angle), std::cos(-angle));
 }
 
+// The rotated bounding box of a `width` x `height` stored image: false when
+// a coordinate or the size does not fit 32 bits.
+bool bounds(SkewGeometry &g, int64_t w, int64_t h) {
+    int64_t min_x = 0, max_x = 0, min_y = 0, max_y = 0;   // corner (0, 0) maps to itself
+    const SkewPoint corners[3] = {forward(w, 0, g.angle), forward(w, h, g.angle), forward(0, h, g.angle)};
+    for (const SkewPoint &p : corners) {
+        min_x = p.x < min_x ? p.x : min_x;
+        max_x = p.x > max_x ? p.x : max_x;
+        min_y = p.y < min_y ? p.y : min_y;
+        max_y = p.y > max_y ? p.y : max_y;
+    }
+    if (min_x < INT32_MIN || min_y < INT32_MIN || max_x - min_x > INT32_MAX || max_y - min_y > INT32_MAX)
+        return false;
+    g.width = static_cast<int32_t>(max_x - min_x);
+    g.height = static_cast<int32_t>(max_y - min_y);
+    g.min_x = static_cast<int32_t>(min_x);
+    g.min_y = static_cast<int32_t>(min_y);
+    return true;
+}
+
 }  // namespace
 
-int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider) {
-    ChartReader *r = chart->reader;
+int32_t skew_setup(SkewGeometry *geometry, int32_t width, int32_t height, double degrees) {
+    SkewGeometry g;
+    g.angle = degrees * kDegreesToRadians;
+    g.sin = std::sin(g.angle);
+    g.cos = std::cos(g.angle);
+    if (!std::isfinite(g.sin) || !std::isfinite(g.cos)) return kSkewNoAngle;
+    if (!bounds(g, width, height)) return kSkewTooLarge;
+    *geometry = g;
+    return kSkewTurned;
+}
+
+int32_t skew_getrow(const SkewGeometry &g, int32_t stored_width, int32_t stored_height, int32_t row,
+                    uint8_t *buffer, SourceRowProvider provider, void *context) {
     int32_t last = -1;
     const uint8_t *current = nullptr;
-    const int64_t b = static_cast<int64_t>(r->skew_min_y) + row;
-    for (int32_t i = 0; i < chart->width; ++i) {
-        const SkewPoint p = skew_rotate_wide(static_cast<int64_t>(r->skew_min_x) + i, b, r->skew_sin, r->skew_cos);
-        if (p.y < 0 || p.y >= r->source_height || p.x < 0 || p.x >= r->source_width) {
+    const int64_t b = static_cast<int64_t>(g.min_y) + row;
+    for (int32_t i = 0; i < g.width; ++i) {
+        const SkewPoint p = skew_rotate_wide(static_cast<int64_t>(g.min_x) + i, b, g.sin, g.cos);
+        if (p.y < 0 || p.y >= stored_height || p.x < 0 || p.x >= stored_width) {
             buffer[i] = 0;
             continue;
         }
         if (p.y != last) {
-            current = provider(static_cast<int32_t>(p.y), r->source_row, chart);
+            current = provider(static_cast<int32_t>(p.y), context);
             if (current == nullptr) return -1;
             last = static_cast<int32_t>(p.y);
         }
@@ -45,60 +73,11 @@ int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowPro
     return 0;
 }
 
-int32_t skew_bounds(ChartFile *chart) {
-    ChartReader *r = chart->reader;
-    const int64_t w = r->source_width;
-    const int64_t h = r->source_height;
-    int64_t min_x = 0, max_x = 0, min_y = 0, max_y = 0;   // corner (0, 0) maps to itself
-    const SkewPoint corners[3] = {forward(w, 0, r->skew_angle), forward(w, h, r->skew_angle),
-                                  forward(0, h, r->skew_angle)};
-    for (const SkewPoint &p : corners) {
-        min_x = p.x < min_x ? p.x : min_x;
-        max_x = p.x > max_x ? p.x : max_x;
-        min_y = p.y < min_y ? p.y : min_y;
-        max_y = p.y > max_y ? p.y : max_y;
-    }
-    if (min_x < INT32_MIN || min_y < INT32_MIN || max_x - min_x > INT32_MAX || max_y - min_y > INT32_MAX)
-        return -1;
-    chart->width = static_cast<int32_t>(max_x - min_x);
-    chart->height = static_cast<int32_t>(max_y - min_y);
-    r->skew_min_x = static_cast<int32_t>(min_x);
-    r->skew_min_y = static_cast<int32_t>(min_y);
-    return 0;
-}
-
-int32_t skew_setup(ChartFile *chart, double degrees) {
-    ChartReader *r = chart->reader;
-    const double angle = degrees * kDegreesToRadians;
-    const double s = std::sin(angle);
-    const double c = std::cos(angle);
-    if (!std::isfinite(s) || !std::isfinite(c)) return 0;   // no usable angle: served as stored
-    r->skew_angle = angle;
-    r->skew_sin = s;
-    r->skew_cos = c;
-    r->mode = RowMode::skewed_untried;
-    r->source_width = chart->width;
-    r->source_height = chart->height;
-    if (skew_bounds(chart) != 0) {
-        std::fputs("Skewed chart too large to rotate\n", stderr);
-        return -1;
-    }
-    // Zero-filled: direct decoding clears only what earlier rows wrote. The
-    // room behind takes the whole stores of tile decoding.
-    r->source_row = static_cast<uint8_t *>(lib_calloc(static_cast<std::size_t>(r->source_width) + 16, 1));
-    if (r->source_row == nullptr) {
-        std::fputs("failed to get space for skew row\n", stderr);
-        return -1;
-    }
-    return 0;
-}
-
-void skew_ref_points(double **points, int32_t count, const ChartReader *reader) {
-    const double angle = reader->skew_angle;
+void skew_ref_points(double **points, int32_t count, const SkewGeometry &g) {
     for (int32_t i = 0; i < count; ++i) {
         // The reference pixel is first cut to whole pixels, toward zero.
-        const SkewPoint p = forward(truncate_to_int32(points[0][i]), truncate_to_int32(points[1][i]), angle);
-        points[0][i] = static_cast<double>(p.x - reader->skew_min_x);
-        points[1][i] = static_cast<double>(p.y - reader->skew_min_y);
+        const SkewPoint p = forward(truncate_to_int32(points[0][i]), truncate_to_int32(points[1][i]), g.angle);
+        points[0][i] = static_cast<double>(p.x - g.min_x);
+        points[1][i] = static_cast<double>(p.y - g.min_y);
     }
 }

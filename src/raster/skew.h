@@ -1,6 +1,6 @@
 // Serving a chart stored turned by a skew angle upright.
 //
-// Output pixel (i, r) shows the stored pixel G(skew_min_x + i, skew_min_y + r),
+// Output pixel (i, r) shows the stored pixel G(min_x + i, min_y + r),
 // where G turns the rotated plane back into the stored image and F (its
 // counterpart) turns stored positions into the rotated plane:
 //   G(a, b) = (trunc(a cos t - b sin t), trunc(b cos t + a sin t))
@@ -12,7 +12,16 @@
 
 #include <cstdint>
 
-#include "chart/chart_reader.h"
+// The turn of one chart, and the upright image it gives.
+struct SkewGeometry {
+    double angle = 0;      // radians
+    double sin = 0;        // of angle
+    double cos = 0;
+    int32_t min_x = 0;     // smallest rotated corner coordinates
+    int32_t min_y = 0;
+    int32_t width = 0;     // the upright image
+    int32_t height = 0;
+};
 
 // A position in the stored image or the rotated plane. Rotations of 32-bit
 // coordinates always fit.
@@ -30,26 +39,27 @@ inline SkewPoint skew_rotate_wide(int64_t a, int64_t b, double s, double c) {
     return {static_cast<int64_t>(da * c - db * s), static_cast<int64_t>(db * c + da * s)};
 }
 
-// Supplies stored row `row` (source_width pixels), decoding into `scratch`
-// when it has to; null when the row cannot be had.
-using SourceRowProvider = uint8_t *(*)(int32_t row, uint8_t *scratch, ChartFile *chart);
+// Supplies stored row `row` (a stored row wide), null when the row cannot
+// be had.
+using SourceRowProvider = uint8_t *(*)(int32_t row, void *context);
 
-// Turns skew on for an opened chart: angle, bounds, the rotated size in the
-// ChartFile and the scratch row. 0, or -1 (with a message on standard
-// error) when the rotated image is too large to describe or the scratch row
-// cannot be allocated.
-int32_t skew_setup(ChartFile *chart, double degrees);
+constexpr int32_t kSkewTurned = 0;      // the chart is served upright
+constexpr int32_t kSkewNoAngle = 1;     // no usable angle: served as stored
+constexpr int32_t kSkewTooLarge = -1;   // the upright image cannot be described
 
-// The rotated bounding box of the stored image: sets the ChartFile's width
-// and height and skew_min_x, skew_min_y. 0, or -1 when a coordinate or the
-// size does not fit 32 bits.
-int32_t skew_bounds(ChartFile *chart);
+// The turn of a stored image of `width` x `height` pixels by `degrees`:
+// the angle, and the upright image's bounds and size. kSkewTurned,
+// kSkewNoAngle (the sine or cosine is not finite), or kSkewTooLarge (a
+// coordinate or the size does not fit 32 bits).
+int32_t skew_setup(SkewGeometry *geometry, int32_t width, int32_t height, double degrees);
 
-// Fills output row `row` (the chart's width pixels) by sampling stored
-// rows from `provider`, which is asked again only when the stored row
-// changes along the output row: 0, or -1 when the provider has no row.
-int32_t skew_getrow(uint8_t *buffer, int32_t row, ChartFile *chart, SourceRowProvider provider);
+// Fills output row `row` (geometry.width pixels) by sampling stored rows
+// of a `stored_width` x `stored_height` image from `provider`, which is
+// asked again only when the stored row changes along the output row: 0,
+// or -1 when the provider has no row.
+int32_t skew_getrow(const SkewGeometry &geometry, int32_t stored_width, int32_t stored_height, int32_t row,
+                    uint8_t *buffer, SourceRowProvider provider, void *context);
 
 // Moves reference pixel positions (row 0: x, row 1: y of `points`, columns
 // 0 .. count-1) into the upright output image.
-void skew_ref_points(double **points, int32_t count, const ChartReader *reader);
+void skew_ref_points(double **points, int32_t count, const SkewGeometry &geometry);

@@ -5,6 +5,8 @@
 #include "platform/heap.h"
 #include "platform/large_pages.h"
 #include "raster/fill.h"
+#include "raster/kernels.h"
+#include "raster/row_decode.h"
 
 namespace {
 
@@ -30,31 +32,11 @@ int32_t add_parse(StoredRows &rows, uint32_t runs_at) {
     return rows.parse_count++;
 }
 
-int64_t record_of_entry(const StoredImageFile &f, int32_t entry) {
-    return index_record_of_entry(f.data, f.size, f.index_offset, entry);
-}
-
 // Where the runs of a record read from `at` begin: past its row number.
-uint32_t runs_after_number(const StoredImageFile &f, int64_t at) {
-    const uint8_t *end = f.data + f.size;
-    return static_cast<uint32_t>(skip_row_number(f.data + std::min(at, f.size), end) - f.data);
-}
-
-// A row passed over: one byte discarded, then the record read to its
-// terminator. Returns where its runs begin, its reach, and moves `at` to
-// where the next row of the entry starts.
-uint32_t pass_over(const StoredImageFile &f, int64_t &at, int32_t &reach) {
-    const uint32_t runs_at = runs_after_number(f, std::min(at + 1, f.size));
-    const uint8_t *p = f.data + runs_at;
-    const uint8_t *end = f.data + f.size;
-    int32_t pixels = 0;
-    uint8_t value;
-    int32_t count;
-    while (parse_run(p, end, f.format, value, count) == kRunRead)
-        if (pixels < f.width) pixels += count < f.width - pixels ? count + 1 : f.width - pixels;
-    reach = pixels;
-    at = p - f.data;
-    return runs_at;
+uint32_t runs_after_number(const StoredImage &f, int64_t at) {
+    const uint8_t *data = stored_data(f);
+    const int64_t size = stored_size(f);
+    return static_cast<uint32_t>(skip_row_number(data + std::min(at, size), data + size) - data);
 }
 
 // Pushes a passed-over row onto the overlay list that later rows of its
@@ -69,15 +51,16 @@ int32_t push_overlay(StoredRows &rows, int32_t top, int32_t parse, int32_t reach
 // The rows of one index entry, walked once: each row's own record is where
 // the rows before it, passed over, end.
 bool walk_entry(StoredRows &rows, int32_t entry) {
-    const StoredImageFile &f = rows.file;
+    const StoredImage &f = *rows.image;
+    const auto file_size = static_cast<uint32_t>(stored_size(f));
     const int64_t first = static_cast<int64_t>(entry) * f.rows_per_entry;
     const int64_t last = std::min<int64_t>(first + f.rows_per_entry, f.height);
-    int64_t at = record_of_entry(f, entry);
+    int64_t at = stored_record_of_entry(f, entry);
     if (at < 0) {
         // An entry whose record cannot be found: its rows are empty and
         // nothing was passed over on the way to them.
         for (int64_t y = first; y < last; ++y) {
-            rows.parses[y] = {static_cast<uint32_t>(f.size), 0};
+            rows.parses[y] = {file_size, 0};
             rows.overlay[y] = -1;
         }
         return true;
@@ -87,16 +70,17 @@ bool walk_entry(StoredRows &rows, int32_t entry) {
         rows.parses[y] = {runs_after_number(f, at), 0};
         rows.overlay[y] = top;
         if (y + 1 == last) break;
-        if (at >= f.size) {
+        if (at >= stored_size(f)) {
             // Past the end every further pass reads nothing.
             for (int64_t z = y + 1; z < last; ++z) {
-                rows.parses[z] = {static_cast<uint32_t>(f.size), 0};
+                rows.parses[z] = {file_size, 0};
                 rows.overlay[z] = top;
             }
             break;
         }
-        int32_t reach = 0;
-        const uint32_t runs_at = pass_over(f, at, reach);
+        const PassedRow passed = pass_over_row(f, at, nullptr, f.width);
+        const int32_t reach = passed.reach;
+        const auto runs_at = static_cast<uint32_t>(passed.runs_at);
         if (reach == 0) continue;
         // Usually the same reading as the row's own (a row number of more
         // than one byte); a new parse only where the discarded byte shifts it.
@@ -109,15 +93,15 @@ bool walk_entry(StoredRows &rows, int32_t entry) {
 }
 
 bool find_rows(StoredRows &rows) {
-    const StoredImageFile &f = rows.file;
+    const StoredImage &f = *rows.image;
     rows.parse_room = f.height;
     rows.parses = static_cast<RowParse *>(lib_malloc(sizeof(RowParse) * static_cast<std::size_t>(f.height)));
     if (rows.parses == nullptr) return false;
     rows.parse_count = f.height;
     if (f.rows_per_entry == 1) {
         for (int32_t y = 0; y < f.height; ++y) {
-            const int64_t at = record_of_entry(f, y);
-            rows.parses[y] = {at < 0 ? static_cast<uint32_t>(f.size) : runs_after_number(f, at), 0};
+            const int64_t at = stored_record_of_entry(f, y);
+            rows.parses[y] = {at < 0 ? static_cast<uint32_t>(stored_size(f)) : runs_after_number(f, at), 0};
         }
         return true;
     }
@@ -131,9 +115,11 @@ bool find_rows(StoredRows &rows) {
 
 // Checkpoints of one parse (the k-th at marks[k * stride]), and its reach.
 void mark_checkpoints(StoredRows &rows, RowParse &parse, Checkpoint *marks, int64_t stride) {
-    const StoredImageFile &f = rows.file;
-    const uint8_t *p = f.data + parse.runs_at;
-    const uint8_t *end = f.data + f.size;
+    const StoredImage &f = *rows.image;
+    const uint8_t *data = stored_data(f);
+    const RunFormat format = stored_format(f);
+    const uint8_t *p = data + parse.runs_at;
+    const uint8_t *end = data + stored_size(f);
     const int32_t shift = rows.stride_shift;
     int32_t column = 0;   // below the width, so column + count + 1 fits 32 bits
     int32_t k = 0;
@@ -142,10 +128,10 @@ void mark_checkpoints(StoredRows &rows, RowParse &parse, Checkpoint *marks, int6
     int32_t count;
     while (column < f.width) {
         const uint8_t *run = p;
-        if (parse_run(p, end, f.format, value, count) != kRunRead) break;
+        if (parse_run(p, end, format, value, count) != kRunRead) break;
         const int32_t ends = column + count + 1;
         for (; next < ends && k < rows.checkpoints_per_parse; ++k, next += 1 << shift)
-            marks[k * stride] = {static_cast<uint32_t>(run - f.data), static_cast<uint32_t>(next - column)};
+            marks[k * stride] = {static_cast<uint32_t>(run - data), static_cast<uint32_t>(next - column)};
         column = ends;
     }
     for (; k < rows.checkpoints_per_parse; ++k) marks[k * stride] = {kNoRun, 0};
@@ -164,15 +150,17 @@ inline const Checkpoint *checkpoint_of(const StoredRows &rows, int32_t parse, in
 template <typename Fill>
 __attribute__((always_inline)) inline int32_t decode_parse(const StoredRows &rows, int32_t parse, int32_t x0,
                                                       int32_t x1, uint8_t *dst, Fill fill) {
-    const StoredImageFile &f = rows.file;
+    const StoredImage &f = *rows.image;
     const int32_t k = x0 >> rows.stride_shift;
     const Checkpoint mark = *checkpoint_of(rows, parse, x0);
     if (mark.run_at == kNoRun) return x0;
-    const uint8_t *p = f.data + mark.run_at;
-    const uint8_t *end = f.data + f.size;
+    const uint8_t *data = stored_data(f);
+    const uint8_t *p = data + mark.run_at;
+    const uint8_t *end = data + stored_size(f);
+    const RunFormat format = stored_format(f);
     uint8_t value = 0;
     int32_t count = 0;
-    parse_run(p, end, f.format, value, count);   // the checkpoint's run is whole by construction
+    parse_run(p, end, format, value, count);   // the checkpoint's run is whole by construction
     int32_t column = (k << rows.stride_shift) - static_cast<int32_t>(mark.skip);   // below x1 from here on
     for (;;) {
         const int32_t ends = column + count + 1;
@@ -183,7 +171,7 @@ __attribute__((always_inline)) inline int32_t decode_parse(const StoredRows &row
             if (ends >= x1) return x1;
         }
         column = ends;
-        if (parse_run(p, end, f.format, value, count) != kRunRead) return std::max(column, x0);
+        if (parse_run(p, end, format, value, count) != kRunRead) return std::max(column, x0);
     }
 }
 
@@ -225,9 +213,9 @@ __attribute__((target("avx512bw,avx512vl,bmi2"))) void decode_row_masked(const S
 
 }  // namespace
 
-int32_t stored_rows_build(StoredRows *rows, const StoredImageFile &file, int32_t min_stride_shift, int64_t budget) {
+int32_t stored_rows_build(StoredRows *rows, const StoredImage &file, int32_t min_stride_shift, int64_t budget) {
     *rows = StoredRows{};
-    rows->file = file;
+    rows->image = &file;
     if (file.width <= 0 || file.height <= 0 || !find_rows(*rows)) {
         stored_rows_free(rows);
         return -1;
@@ -262,7 +250,7 @@ void stored_rows_free(StoredRows *rows) {
 
 int64_t stored_rows_bytes(const StoredRows &rows) {
     return static_cast<int64_t>(rows.parse_room) * sizeof(RowParse) +
-           (rows.overlay != nullptr ? static_cast<int64_t>(rows.file.height) * sizeof(int32_t) : 0) +
+           (rows.overlay != nullptr ? static_cast<int64_t>(rows.image->height) * sizeof(int32_t) : 0) +
            static_cast<int64_t>(rows.node_room) * sizeof(OverlayNode) +
            static_cast<int64_t>(rows.parse_count) * rows.checkpoints_per_parse * sizeof(Checkpoint);
 }
@@ -273,10 +261,10 @@ void stored_rows_prefetch_checkpoint(const StoredRows &rows, int32_t row, int32_
 
 void stored_rows_prefetch_runs(const StoredRows &rows, int32_t row, int32_t x0) {
     const uint32_t at = checkpoint_of(rows, row, x0)->run_at;
-    if (at != kNoRun) __builtin_prefetch(rows.file.data + at);
+    if (at != kNoRun) __builtin_prefetch(stored_data(*rows.image) + at);
 }
 
 void stored_rows_decode(const StoredRows &rows, int32_t row, int32_t x0, int32_t x1, uint8_t *dst) {
-    static const auto decode = has_masked_stores() ? decode_row_masked : decode_row_plain;
+    static const auto decode = run_kernel_best() == RunKernel::masked ? decode_row_masked : decode_row_plain;
     decode(rows, row, x0, x1, dst);
 }

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "raster/run_decode.h"
+#include "raster/stored_image.h"
 
 // One reading of a record by the run decoder: where its runs begin and how
 // many pixels of the row it writes.
@@ -40,19 +40,8 @@ struct OverlayNode {
     int32_t next;   // -1 ends the list
 };
 
-// What the index is built from: the file and how its rows are laid out.
-struct StoredImageFile {
-    const uint8_t *data = nullptr;
-    int64_t size = 0;
-    RunFormat format{};
-    int32_t width = 0;            // stored row width
-    int32_t height = 0;
-    int32_t index_offset = 0;
-    int32_t rows_per_entry = 1;
-};
-
 struct StoredRows {
-    StoredImageFile file;
+    const StoredImage *image = nullptr;   // what the index is built from (the chart's)
     int32_t stride_shift = 0;           // a checkpoint every 1 << stride_shift columns
     int32_t checkpoints_per_parse = 0;
     RowParse *parses = nullptr;         // stored rows 0 .. height-1, then rows passed over
@@ -67,10 +56,10 @@ struct StoredRows {
     Checkpoint *checkpoints = nullptr;
 };
 
-// Builds the index of `file`, with checkpoints as close together as
+// Builds the index of `image` (which must outlive it), with checkpoints as close together as
 // `budget` bytes allow (every `min_stride_shift` columns at best, one a
 // row at worst). 0, or -1 when memory cannot be had (nothing is kept).
-int32_t stored_rows_build(StoredRows *rows, const StoredImageFile &file, int32_t min_stride_shift,
+int32_t stored_rows_build(StoredRows *rows, const StoredImage &image, int32_t min_stride_shift,
                           int64_t budget);
 void stored_rows_free(StoredRows *rows);
 

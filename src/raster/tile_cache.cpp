@@ -91,9 +91,9 @@ int32_t tile_cache_load(TileCache &cache, const StoredRows &rows, int32_t map_in
     const int32_t tx = map_index & ((1 << cache.map_shift) - 1);
     const int32_t ty = map_index >> cache.map_shift;
     const int32_t x0 = tx << cache.tile_w_shift;
-    const int32_t x1 = std::min(rows.file.width, x0 + (1 << cache.tile_w_shift));
+    const int32_t x1 = std::min(rows.image->width, x0 + (1 << cache.tile_w_shift));
     const int32_t y0 = ty << cache.tile_h_shift;
-    const int32_t y1 = std::min(rows.file.height, y0 + (1 << cache.tile_h_shift));
+    const int32_t y1 = std::min(rows.image->height, y0 + (1 << cache.tile_h_shift));
     // Row by row, top to bottom: each row's whole stores spill only into
     // the next row, which is decoded after it, or into the spill room. What
     // the rows a little further down read first is asked for ahead: the

@@ -118,8 +118,8 @@ TEST(ChartOpen, ReadsTheSkewAngleOnlyWhenItIsNonZeroAndTheSwitchIsOn) {
     auto skewed = open_chart(with_sk(",SK=12.5"));
     ASSERT_EQ(skewed->result, 0);
     EXPECT_EQ(skewed->chart.reader->mode, RowMode::skewed_untried);
-    EXPECT_DOUBLE_EQ(skewed->chart.reader->skew_angle, 12.5 * 0.017453292519943295);
-    EXPECT_EQ(skewed->chart.reader->source_width, 40);
+    EXPECT_DOUBLE_EQ(skewed->chart.reader->skew.angle, 12.5 * 0.017453292519943295);
+    EXPECT_EQ(skewed->chart.reader->image.width, 40);
 
     SkewSwitch off(0);
     auto served_as_stored = open_chart(with_sk(",SK=12.5"));
@@ -135,7 +135,7 @@ TEST(ChartOpen, TakesOneRowPerIndexEntryWithoutAUsableOst) {
         if (*ost) w.header.push_back(ost);
         auto opened = open_chart(dir.write("o.kap", w.build()));
         ASSERT_EQ(opened->result, 0) << ost;
-        EXPECT_EQ(opened->chart.reader->rows_per_entry, 1);
+        EXPECT_EQ(opened->chart.reader->image.rows_per_entry, 1);
         EXPECT_EQ(opened->all_rows(), w.pixels) << ost;
     }
 }
@@ -165,6 +165,7 @@ TEST(ChartOpen, FailsCleanlyWhereverMemoryRunsOut) {
     auto w = kap::simple_chart(30, 10);
     w.header[3].replace(w.header[3].find("SK=0.0"), 6, "SK=20.0");
     const std::string path = dir.write("m.kap", w.build());
+    const long live_before = heap_live_blocks();
     heap_reset_allocation_count();
     {
         auto whole = open_chart(path);
@@ -191,6 +192,7 @@ TEST(ChartOpen, FailsCleanlyWhereverMemoryRunsOut) {
             ++matrix_failures;
         }
         BSB_close(&chart);
+        EXPECT_EQ(heap_live_blocks(), live_before) << "allocation " << n << " failed";
     }
     EXPECT_EQ(matrix_failures, 6);   // three matrices, two blocks each
 }

@@ -31,8 +31,8 @@ TEST(ColourDepth, GivesTheValueMaskAndPaletteSizeOfEachDepth) {
     for (int depth = 1; depth <= 7; ++depth) {
         auto opened = open_chart(dir.write("d.kap", kap::simple_chart(12, 6, depth, 1).build()));
         ASSERT_EQ(opened->result, 0) << depth;
-        EXPECT_EQ(opened->chart.reader->depth, depth);
-        EXPECT_EQ(opened->chart.reader->value_mask, masks[depth]);
+        EXPECT_EQ(opened->chart.reader->image.depth, depth);
+        EXPECT_EQ(opened->chart.reader->image.value_mask, masks[depth]);
         EXPECT_EQ(palette_length(depth), (1 << depth) + 1);
     }
 }
@@ -43,7 +43,7 @@ TEST(ColourDepth, WithoutIfmReadsTheByteBeforeTheIndexTable) {
     w.byte_before_index = 3;
     auto opened = open_chart(dir.write("d.kap", w.build()));
     ASSERT_EQ(opened->result, 0) << opened->output.err;
-    EXPECT_EQ(opened->chart.reader->depth, 3);
+    EXPECT_EQ(opened->chart.reader->image.depth, 3);
     EXPECT_EQ(opened->all_rows(), w.pixels);
 
     // An index pointer of 0 has no byte before it.

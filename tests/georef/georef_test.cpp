@@ -2,12 +2,13 @@
 
 #include <cmath>
 
+#include "chart/chart_reader.h"
 #include "chart_writer.h"
 #include "common/process_state.h"
 #include "georef/georef.h"
+#include "georef/matrix.h"
 #include "georef/projection.h"
 #include "open_chart.h"
-#include "raster/matrix.h"
 #include "test_files.h"
 
 extern "C" {

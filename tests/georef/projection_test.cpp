@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "capture.h"
-#include "chart/chart_reader.h"
+#include "bsb.h"
 #include "common/process_state.h"
 #include "georef/projection.h"
 
@@ -13,15 +13,15 @@ namespace {
 constexpr double kRadians = 0.017453292519943295;
 constexpr double kGrs80Major = 6378137.0;
 
-// A reader whose header holds one "KNP" record.
+// A header that holds one "KNP" record.
 struct KnpReader {
     char record[256];
     char *lines[1] = {record};
-    ChartReader reader;
+    HeaderLines header;
     explicit KnpReader(const char *knp) {
         std::snprintf(record, sizeof record, "%s\r\n", knp);
-        reader.header.lines = lines;
-        reader.header.count = 1;
+        header.lines = lines;
+        header.count = 1;
     }
 };
 
@@ -36,7 +36,7 @@ Configured configure(const char *name, double meridian, const char *knp = "KNP/P
     Configured s{};
     char text[128];
     std::snprintf(text, sizeof text, "%s", name);
-    s.output = capture_output([&] { s.transform = setup_projection(text, meridian, &r.reader); });
+    s.output = capture_output([&] { s.transform = setup_projection(text, meridian, r.header); });
     s.name = text;
     return s;
 }
@@ -144,7 +144,7 @@ TEST(ProjectionSetup, AlbersWithoutItsParametersOrWithOpposedParallelsFails) {
     EXPECT_EQ(no_p6.output.err, "");
     KnpReader empty("VER/3.0");
     char name[] = "ALBERS";
-    Captured none = capture_output([&] { EXPECT_EQ(setup_projection(name, 0, &empty.reader), nullptr); });
+    Captured none = capture_output([&] { EXPECT_EQ(setup_projection(name, 0, empty.header), nullptr); });
     EXPECT_EQ(none.err, "");
     Configured opposed = configure("ALBERS", 0, "KNP/PR=ALBERS,P1=0.0,P5=30.0,P6=-30.0");
     EXPECT_EQ(opposed.transform, nullptr);

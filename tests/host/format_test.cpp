@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "chart_writer.h"
 #include "nvch.h"
 #include "open_chart.h"
@@ -137,17 +140,33 @@ TEST(FileOpen, GivesTheProbeRoomForAnyPathLength) {
 }
 
 TEST(FileOpen, ReleasesEverythingWhereverMemoryRunsOut) {
+    // Each allocation of an identify-and-open made to fail in turn: the
+    // open either fails and keeps nothing, or gives a handle that reads the
+    // chart's rows and keeps nothing once closed.
     TempDir dir;
-    const std::string path = dir.write("m.kap", kap::simple_chart(30, 10).build());
+    const kap::ChartWriter w = kap::simple_chart(30, 10);
+    const std::string path = dir.write("m.kap", w.build());
+    const long live_before = heap_live_blocks();
     heap_reset_allocation_count();
     Identified whole = identify(path.c_str());
     ASSERT_NE(whole.handle, nullptr);
     nvchFileClose(whole.handle);
     const long allocations = heap_allocation_count();
+    ASSERT_GT(allocations, 5);
+    ASSERT_EQ(heap_live_blocks(), live_before);
+    int opened = 0;
     for (long n = 0; n < allocations; ++n) {
         heap_fail_after(n);
         Identified id = identify(path.c_str());
         heap_fail_after(-1);
-        nvchFileClose(id.handle);   // leaks show in the sanitizer run
+        if (id.handle != nullptr) {
+            ++opened;
+            std::vector<uint8_t> row(30);
+            ASSERT_EQ(BSB_getrow(9, row.data(), id.handle), 0) << n;
+            EXPECT_TRUE(std::equal(row.begin(), row.end(), w.pixels.begin() + 9 * 30)) << n;
+        }
+        nvchFileClose(id.handle);
+        EXPECT_EQ(heap_live_blocks(), live_before) << "allocation " << n << " failed";
     }
+    EXPECT_LT(opened, allocations);   // most failures fail the open
 }

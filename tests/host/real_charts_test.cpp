@@ -6,13 +6,12 @@
 #include <sstream>
 
 #include "chart/chart_reader.h"
-#include "chart/header.h"
 #include "chart_writer.h"
 #include "nvch.h"
 #include "platform/heap.h"
 #include "platform/heap_faults.h"
 #include "open_chart.h"
-#include "raster/row_cache.h"
+#include "reader_probes.h"
 #include "raster/tiled.h"
 #include "sha256.h"
 #include "test_files.h"
@@ -180,8 +179,8 @@ TEST_P(SkewedRealCharts, UprightPixelsMatchTheReferenceFromTheCache) {
     ASSERT_NE(read.file, nullptr);
     EXPECT_EQ(read.width, c.width);
     EXPECT_EQ(read.height, c.height);
-    EXPECT_EQ(read.file->reader->skew_min_x, c.min_x);
-    EXPECT_EQ(read.file->reader->skew_min_y, c.min_y);
+    EXPECT_EQ(read.file->reader->skew.min_x, c.min_x);
+    EXPECT_EQ(read.file->reader->skew.min_y, c.min_y);
     EXPECT_EQ(read.file->reader->mode, RowMode::skewed_tiled);
     EXPECT_EQ(read.sha256, c.upright_sha256);
 }
@@ -210,30 +209,50 @@ TEST_P(SkewedRealCharts, DirectDecodingDeliversTheSameBytes) {
     }
 }
 
-TEST_P(SkewedRealCharts, EveryKernelGivesTheReferencePixels) {
-    // The blocks read through byte permutes (AVX-512, their ragged ends
-    // gathered with AVX-512) and byte shuffles (AVX2, the ends with AVX2),
-    // and the SSE2 gathers of older processors, each on its own; a kernel
-    // the processor lacks gives way to the best it has.
-    const SkewedChart &c = GetParam();
-    auto o = open_chart(real_chart(c.file));
-    ASSERT_EQ(o->result, 0);
-    ChartReader &r = *o->chart.reader;
-    for (int32_t kernel : {5, 6, 2}) {
-        row_cache_free(&r);
-        TiledOptions options;
-        options.kernel = kernel;
-        r.tiled = row_cache_make_tiled(&o->chart, options);
-        ASSERT_NE(r.tiled, nullptr);
-        r.mode = RowMode::skewed_tiled;
-        EXPECT_EQ(sha256_of(o->all_rows()), c.upright_sha256) << "kernel " << kernel;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Noaa, SkewedRealCharts, ::testing::ValuesIn(kSkewed), [](const auto &info) {
     std::string n = info.param.file;
     return "chart_" + n.substr(0, n.find('.'));
 });
+
+namespace {
+
+// Each skewed chart through each kernel on its own: the blocks read through
+// byte permutes (their ragged ends gathered with AVX-512) and byte
+// shuffles (the ends with AVX2), and the SSE2 gathers of older processors.
+// A kernel this processor lacks is skipped, with its reason.
+class SkewedRealChartKernels : public ::testing::TestWithParam<std::tuple<SkewedChart, SkewKernel>> {
+protected:
+    void SetUp() override {
+        REQUIRE_REAL_CHARTS();
+        if (const std::string missing = kernel_missing(std::get<1>(GetParam())); !missing.empty())
+            GTEST_SKIP() << missing;
+    }
+};
+
+}  // namespace
+
+TEST_P(SkewedRealChartKernels, GiveTheReferencePixels) {
+    const auto &[c, kernel] = GetParam();
+    auto o = open_chart(real_chart(c.file));
+    ASSERT_EQ(o->result, 0);
+    ChartReader &r = *o->chart.reader;
+    TiledOptions options;
+    options.kernel = kernel;
+    r.tiled = tiled_image_make(r.image, r.skew, options);
+    ASSERT_NE(r.tiled, nullptr);
+    r.mode = RowMode::skewed_tiled;
+    EXPECT_EQ(sha256_of(o->all_rows()), c.upright_sha256);
+}
+
+INSTANTIATE_TEST_SUITE_P(Noaa, SkewedRealChartKernels,
+                         ::testing::Combine(::testing::ValuesIn(kSkewed),
+                                            ::testing::Values(SkewKernel::vbmi_blocks, SkewKernel::avx2_blocks,
+                                                              SkewKernel::sse2)),
+                         [](const auto &info) {
+                             std::string n = std::get<0>(info.param).file;
+                             return "chart_" + n.substr(0, n.find('.')) + "_" +
+                                    skew_kernel_info(std::get<1>(info.param)).name;
+                         });
 
 namespace {
 

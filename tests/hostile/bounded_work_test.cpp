@@ -91,10 +91,10 @@ TEST(BoundedWork, ASkewedChartWithAnEntryInTheBillionsDecodesEachStoredRowOnce) 
     std::vector<Bytes> stored;
     for (int y = 0; y < 2000; ++y) stored.push_back(row_by_definition(file, w, y, 100, 0));
     const auto image = o->all_rows();
-    const double s = std::sin(r.skew_angle), c = std::cos(r.skew_angle);
+    const double s = std::sin(r.skew.angle), c = std::cos(r.skew.angle);
     for (int32_t row = 0; row < o->chart.height; ++row) {
         for (int32_t i = 0; i < o->chart.width; ++i) {
-            const double a = r.skew_min_x + i, b = r.skew_min_y + row;
+            const double a = r.skew.min_x + i, b = r.skew.min_y + row;
             const auto x = static_cast<int64_t>(a * c - b * s), y = static_cast<int64_t>(b * c + a * s);
             const bool inside = x >= 0 && x < 100 && y >= 0 && y < 2000;
             const uint8_t expected = inside ? stored[static_cast<size_t>(y)][static_cast<size_t>(x)] : 0;

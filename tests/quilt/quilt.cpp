@@ -129,7 +129,7 @@ int main(int argc, char **argv) {
         }
         for (int32_t r = 0; r < c.file.height; ++r) read_row(c, r);
         c.alone = c.hash.hex();
-        stored += static_cast<double>(c.file.reader->source_width) * c.file.reader->source_height;
+        stored += static_cast<double>(c.file.reader->image.width) * c.file.reader->image.height;
         out_pixels += static_cast<double>(c.file.width) * c.file.height;
         file_bytes += static_cast<double>(std::filesystem::file_size(c.path));
         BSB_close(&c.file);

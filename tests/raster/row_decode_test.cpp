@@ -22,9 +22,9 @@ using Reader = std::unique_ptr<ChartReader, ReaderDeleter>;
 // A reader positioned at the start of `bytes`, for a chart of `depth`.
 Reader reader_over(const kap::Bytes &bytes, int depth) {
     Reader r(chart_reader_new());
-    r->stream = stream_open_memory(bytes.data(), static_cast<int64_t>(bytes.size()));
-    r->depth = depth;
-    r->value_mask = value_mask_for_depth(depth);
+    r->image.stream = stream_open_memory(bytes.data(), static_cast<int64_t>(bytes.size()));
+    r->image.depth = depth;
+    r->image.value_mask = value_mask_for_depth(depth);
     return r;
 }
 
@@ -37,7 +37,7 @@ struct DecodedRun {
 DecodedRun run_of(const kap::Bytes &bytes, int depth) {
     Reader r = reader_over(bytes, depth);
     DecodedRun run{0, -1, -1};
-    run.status = kap_read_run(r.get(), &run.value, &run.length);
+    run.status = kap_read_run(r->image, &run.value, &run.length);
     return run;
 }
 
@@ -47,10 +47,10 @@ TEST(RunDecoding, WorkedExampleAtDepthFour) {
     Reader r = reader_over({0x81, 0x48, 0x1A, 0x88, 0x01, 0x3C, 0x11, 0x00, 0x99}, 4);
     uint8_t row[12];
     std::fill(std::begin(row), std::end(row), 0xEE);
-    EXPECT_EQ(kap_read_row(r.get(), row, 9), 9);
+    EXPECT_EQ(kap_read_row(r->image, row, 9), 9);
     const uint8_t expected[12] = {3, 3, 3, 1, 1, 7, 7, 7, 7, 0xEE, 0xEE, 0xEE};
     EXPECT_TRUE(std::equal(std::begin(row), std::end(row), expected));
-    EXPECT_EQ(stream_tell(r->stream), 8);   // just past the terminator
+    EXPECT_EQ(stream_tell(r->image.stream), 8);   // just past the terminator
 }
 
 TEST(RunDecoding, SplitsFirstBytesByDepthAndAddsContinuationBytes) {
@@ -132,7 +132,7 @@ TEST(RunDecoding, EndlessContinuationBytesNeitherOverflowNorOverrun) {
     bytes[5003] = 0x00;
     Reader r = reader_over(bytes, 4);
     uint8_t row[20] = {};
-    EXPECT_EQ(kap_read_row(r.get(), row, 16), 16);
+    EXPECT_EQ(kap_read_row(r->image, row, 16), 16);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(row[i], 3);
     EXPECT_EQ(row[16], 0);
 }
@@ -149,7 +149,7 @@ TEST(RunDecoding, WriterRoundTripsEveryDepthAndRunLength) {
         kap::Bytes record = kap::row_record(1, pixels, depth);
         Reader r = reader_over(record, depth);
         kap::Bytes row(pixels.size());
-        ASSERT_EQ(kap_read_row(r.get(), row.data(), static_cast<int32_t>(row.size())),
+        ASSERT_EQ(kap_read_row(r->image, row.data(), static_cast<int32_t>(row.size())),
                   static_cast<int32_t>(pixels.size()));
         EXPECT_EQ(row, pixels) << depth;
         // Redundant continuation bytes read the same.
@@ -159,18 +159,18 @@ TEST(RunDecoding, WriterRoundTripsEveryDepthAndRunLength) {
         padded.push_back(0);
         Reader p = reader_over(padded, depth);
         kap::Bytes long_row(700);
-        EXPECT_EQ(kap_read_row(p.get(), long_row.data(), 700), 700);
+        EXPECT_EQ(kap_read_row(p->image, long_row.data(), 700), 700);
         EXPECT_EQ(long_row, kap::Bytes(700, static_cast<uint8_t>((1 << depth) - 1)));
     }
 }
 
 TEST(IndexPointer, IsTheBigEndianNumberInTheLastFourBytes) {
     Reader r = reader_over({1, 2, 3, 0x80, 0x00, 0x12, 0x34}, 4);
-    stream_seek(r->stream, 1);
-    EXPECT_EQ(kap_index_offset(r->stream), static_cast<int32_t>(0x80001234u));
-    EXPECT_EQ(stream_tell(r->stream), 1);
+    stream_seek(r->image.stream, 1);
+    EXPECT_EQ(kap_index_offset(r->image.stream), static_cast<int32_t>(0x80001234u));
+    EXPECT_EQ(stream_tell(r->image.stream), 1);
     Reader tiny = reader_over({1, 2}, 4);
-    EXPECT_EQ(kap_index_offset(tiny->stream), -1);
+    EXPECT_EQ(kap_index_offset(tiny->image.stream), -1);
 }
 
 class RowAccess : public ::testing::Test {
@@ -209,7 +209,7 @@ TEST_F(RowAccess, PassesOverRowsSharingAnIndexEntry) {
     w.rows_per_entry = 2;
     w.header[5] = "OST/2";
     auto o = open(w);
-    EXPECT_EQ(o->chart.reader->rows_per_entry, 2);
+    EXPECT_EQ(o->chart.reader->image.rows_per_entry, 2);
     EXPECT_EQ(o->all_rows(), w.pixels);
     // Row 5 is reached through entry 2 (row 4): its own pixels arrive.
     const kap::Bytes row5 = row_of(*o, 5, 0xEE);
@@ -251,8 +251,8 @@ TEST(RowLookup, ARecordCutShortByTheEndOfTheFileDeliversItsCompleteRuns) {
     ChartFile chart{};
     Reader reader = reader_over(bytes, 4);
     chart.reader = reader.get();
-    chart.width = 10;
-    chart.height = 1;
+    chart.width = reader->image.width = 10;
+    chart.height = reader->image.height = 1;
     kap::Bytes row(10, 0xEE);
     EXPECT_EQ(BSB_getrow(0, row.data(), &chart), 0);
     EXPECT_EQ(row, (kap::Bytes{6, 6, 6, 2, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
@@ -263,13 +263,13 @@ TEST_F(RowAccess, RowsThatCannotBeFoundAreRefusedWithoutTouchingAnything) {
     w.index_entries[2] = 1 << 30;   // a record offset past the end
     w.index_entries[3] = -5;        // a negative one
     auto o = open(w);
-    stream_seek(o->chart.reader->stream, 3);
+    stream_seek(o->chart.reader->image.stream, 3);
     for (int32_t y : {-1, 6, 1000000, INT32_MIN}) {
         int32_t status = 0;
         EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));
         EXPECT_EQ(status, -1) << y;
     }
-    EXPECT_EQ(stream_tell(o->chart.reader->stream), 3);   // the file was not touched
+    EXPECT_EQ(stream_tell(o->chart.reader->image.stream), 3);   // the file was not touched
     for (int32_t y : {2, 3}) {
         int32_t status = 0;
         EXPECT_EQ(row_of(*o, y, 0xEE, &status), kap::Bytes(10, 0xEE));

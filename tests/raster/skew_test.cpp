@@ -7,8 +7,9 @@
 #include "open_chart.h"
 #include "platform/heap.h"
 #include "platform/heap_faults.h"
-#include "raster/matrix.h"
-#include "raster/row_cache.h"
+#include "chart/chart_reader.h"
+#include "georef/matrix.h"
+#include "raster/tiled.h"
 #include "raster/skew.h"
 #include "reader_probes.h"
 #include "test_files.h"
@@ -35,10 +36,10 @@ kap::ChartWriter skewed_chart(int width, int height, double degrees) {
 std::vector<uint8_t> upright_by_definition(const kap::ChartWriter &w, const ChartReader &r, int32_t width,
                                            int32_t height) {
     std::vector<uint8_t> out(static_cast<size_t>(width) * height);
-    const double s = std::sin(r.skew_angle), c = std::cos(r.skew_angle);
+    const double s = std::sin(r.skew.angle), c = std::cos(r.skew.angle);
     for (int32_t row = 0; row < height; ++row) {
         for (int32_t i = 0; i < width; ++i) {
-            const double a = r.skew_min_x + i, b = r.skew_min_y + row;
+            const double a = r.skew.min_x + i, b = r.skew.min_y + row;
             const double as = a * s, ac = a * c, bs = b * s, bc = b * c;
             const auto x = static_cast<int64_t>(ac - bs), y = static_cast<int64_t>(bc + as);
             const bool inside = x >= 0 && x < w.width && y >= 0 && y < w.height;
@@ -53,10 +54,11 @@ struct CountingProvider {
     static inline const kap::ChartWriter *image = nullptr;
     static inline int calls = 0;
     static inline int fail_at = -1;
-    static uint8_t *provide(int32_t row, uint8_t *scratch, ChartFile *) {
+    static uint8_t *provide(int32_t row, void *scratch) {
         if (calls++ == fail_at) return nullptr;
-        std::copy_n(image->pixels.begin() + static_cast<size_t>(row) * image->width, image->width, scratch);
-        return scratch;
+        auto *out = static_cast<uint8_t *>(scratch);
+        std::copy_n(image->pixels.begin() + static_cast<size_t>(row) * image->width, image->width, out);
+        return out;
     }
 };
 
@@ -91,10 +93,10 @@ TEST(SkewRotation, WorkedExampleTenDegrees) {
     const ChartReader &r = *o->chart.reader;
     EXPECT_EQ(o->chart.width, 107);
     EXPECT_EQ(o->chart.height, 66);
-    EXPECT_EQ(r.skew_min_x, 0);
-    EXPECT_EQ(r.skew_min_y, -17);
-    EXPECT_EQ(r.source_width, 100);
-    EXPECT_EQ(r.source_height, 50);
+    EXPECT_EQ(r.skew.min_x, 0);
+    EXPECT_EQ(r.skew.min_y, -17);
+    EXPECT_EQ(r.image.width, 100);
+    EXPECT_EQ(r.image.height, 50);
     const auto image = o->all_rows();
     auto at = [&](int i, int row) { return image[static_cast<size_t>(row) * 107 + i]; };
     EXPECT_EQ(at(0, 17), w.pixel(0, 0));
@@ -106,7 +108,7 @@ TEST(SkewRotation, WorkedExampleTenDegrees) {
     double **p = matrix(0, 1, 0, 0);
     p[0][0] = 50.7;
     p[1][0] = 20.2;
-    skew_ref_points(p, 1, &r);
+    skew_ref_points(p, 1, r.skew);
     EXPECT_EQ(p[0][0], 52);
     EXPECT_EQ(p[1][0], 28);
     release_matrix(p, 0, 1, 0, 0);
@@ -148,7 +150,7 @@ TEST(SkewRotation, AsksTheProviderOncePerRunOfStoredRowsAndStopsAtANullRow) {
     int32_t last = -1;
     for (int32_t i = 0; i < chart.width; ++i) {
         int32_t x, y;
-        skew_rotate(r.skew_min_x + i, r.skew_min_y + 40, &x, &y, r.skew_sin, r.skew_cos);
+        skew_rotate(r.skew.min_x + i, r.skew.min_y + 40, &x, &y, r.skew.sin, r.skew.cos);
         if (x < 0 || x >= 100 || y < 0 || y >= 50) continue;
         if (y != last) ++runs;
         last = y;
@@ -157,13 +159,14 @@ TEST(SkewRotation, AsksTheProviderOncePerRunOfStoredRowsAndStopsAtANullRow) {
     std::vector<uint8_t> row(static_cast<size_t>(chart.width), 0xEE);
     CountingProvider::calls = 0;
     CountingProvider::fail_at = -1;
-    EXPECT_EQ(skew_getrow(row.data(), 40, &chart, CountingProvider::provide), 0);
+    std::vector<uint8_t> scratch(100);
+    EXPECT_EQ(skew_getrow(r.skew, 100, 50, 40, row.data(), CountingProvider::provide, scratch.data()), 0);
     EXPECT_EQ(CountingProvider::calls, runs);
 
     std::vector<uint8_t> failed(static_cast<size_t>(chart.width), 0xEE);
     CountingProvider::calls = 0;
     CountingProvider::fail_at = 2;
-    EXPECT_EQ(skew_getrow(failed.data(), 40, &chart, CountingProvider::provide), -1);
+    EXPECT_EQ(skew_getrow(r.skew, 100, 50, 40, failed.data(), CountingProvider::provide, scratch.data()), -1);
     // Pixels up to the third stored row are written; the rest untouched.
     const auto first_untouched = std::find(failed.begin(), failed.end(), 0xEE);
     ASSERT_NE(first_untouched, failed.end());
@@ -182,14 +185,17 @@ TEST(RowCache, NothingIsDecodedBeforeTheFirstRowAndRowsOutsideAreRefused) {
     std::vector<uint8_t> row(static_cast<size_t>(chart.width));
     ASSERT_EQ(BSB_getrow(chart.height / 2, row.data(), &chart), 0);
     EXPECT_EQ(r.mode, RowMode::skewed_tiled);
-    // The provider hands out stored rows exactly.
+    // Stored rows come out exactly, from the tiles' index and from the file.
+    std::vector<uint8_t> stored(120 + 16);
     for (int32_t y = 0; y < 60; ++y) {
-        const uint8_t *stored = row_cache_get(y, r.source_row, &chart);
-        ASSERT_NE(stored, nullptr);
-        EXPECT_TRUE(std::equal(w.pixels.begin() + y * 120, w.pixels.begin() + (y + 1) * 120, stored)) << y;
+        tiled_image_stored_row(*r.tiled, y, stored.data());
+        EXPECT_TRUE(std::equal(w.pixels.begin() + y * 120, w.pixels.begin() + (y + 1) * 120, stored.begin())) << y;
+        const uint8_t *direct = decode_into_scratch(r.image, r.walk, r.scratch, y);
+        ASSERT_NE(direct, nullptr);
+        EXPECT_TRUE(std::equal(w.pixels.begin() + y * 120, w.pixels.begin() + (y + 1) * 120, direct)) << y;
     }
-    EXPECT_EQ(row_cache_get(-1, r.source_row, &chart), nullptr);
-    EXPECT_EQ(row_cache_get(60, r.source_row, &chart), nullptr);
+    EXPECT_EQ(decode_into_scratch(r.image, r.walk, r.scratch, -1), nullptr);
+    EXPECT_EQ(decode_into_scratch(r.image, r.walk, r.scratch, 60), nullptr);
     // Rows outside the upright image are refused without reading.
     std::vector<uint8_t> untouched(row.size(), 0xEE);
     EXPECT_EQ(BSB_getrow(-1, untouched.data(), &chart), -1);

@@ -20,16 +20,23 @@ int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, doub
     return 0;
 }
 
-int32_t kap_read_run(ChartReader *reader, int32_t *value, int64_t *length) {
-    ChartStream *s = reader->stream;
+int32_t kap_read_run(StoredImage &image, int32_t *value, int64_t *length) {
+    ChartStream *s = image.stream;
     const uint8_t *p = stream_cursor(s);
     uint8_t v = 0;
     int32_t count = 0;
     const int32_t status =
-        parse_run(p, stream_end(s), run_format(reader->depth, reader->value_mask), v, count);
+        parse_run(p, stream_end(s), stored_format(image), v, count);
     stream_advance_to(s, p);
     if (status != kRunRead) return status;
     *value = v;
     *length = static_cast<int64_t>(count) + 1;
     return kRunRead;
+}
+
+std::string kernel_missing(std::optional<SkewKernel> kernel) {
+    if (!kernel) return "";
+    const KernelInfo<SkewKernel> &k = skew_kernel_info(*kernel);
+    if (skew_kernel_runs(*kernel)) return "";
+    return std::string("this processor lacks ") + k.needs + ", which " + k.name + " needs";
 }

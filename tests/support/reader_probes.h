@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
 
-#include "chart/chart_reader.h"
+#include "raster/kernels.h"
+#include "raster/stored_image.h"
 
 // (x, y) = (trunc(a c - b s), trunc(b c + a s)), saturated to 32 bits;
 // returns 0.
@@ -12,4 +16,11 @@ int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, doub
 
 // One run at the stream position: kRunRead with its value and pixel count
 // (count + 1), kRunEndOfFile, or kRunEndOfRow at the terminator.
-int32_t kap_read_run(ChartReader *reader, int32_t *value, int64_t *length);
+int32_t kap_read_run(StoredImage &image, int32_t *value, int64_t *length);
+
+// Why a test asking for `kernel` cannot run here ("this processor lacks
+// AVX2, which avx2_blocks needs"), or empty when it can (or none is asked).
+std::string kernel_missing(std::optional<SkewKernel> kernel);
+
+// Kernels by name in test names and messages.
+inline void PrintTo(SkewKernel kernel, std::ostream *os) { *os << skew_kernel_info(kernel).name; }

@@ -5,13 +5,17 @@
 #include <png.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "bsb.h"
 #include "chart_writer.h"
+#include "nvch_version.h"
+#include "raster/kernels.h"
 #include "sha256.h"
 #include "test_files.h"
 
@@ -147,6 +151,31 @@ TEST(CommandLineHost, ListsTheFormat) {
               "title: BSB Format\ndescription: BSB Format DLL, version 1.0\ntemplate: *.kap\nextension: .kap\n"
               "short name: kap\npixel type: u8\nlayer type: thematic\n");
     EXPECT_EQ(r.err, "");
+}
+
+TEST(CommandLineHost, NamesItsVersionAndTheKernelsTheLibraryRuns) {
+    const Outcome r = host("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("nvch-host ") + NVCH_VERSION + "\nkernels: " +
+                         skew_kernel_info(skew_kernel_best()).name + " (skewed serving), " +
+                         run_kernel_info(run_kernel_best()).name + " (run decoding)\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(ReaderTexts, AreCutToTheCallersBufferAndTellTheirFullLength) {
+    char whole[128];
+    const int32_t length = BSB_get_kernels(whole, sizeof whole);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::strlen(whole), static_cast<size_t>(length));
+    char cut[6] = "xxxxx";
+    EXPECT_EQ(BSB_get_kernels(cut, 4), length);
+    EXPECT_EQ(std::string(cut, 5), std::string(whole, 3) + '\0' + 'x');
+    char one = 'x';
+    EXPECT_EQ(BSB_get_kernels(&one, 1), length);
+    EXPECT_EQ(one, '\0');
+    EXPECT_EQ(BSB_get_kernels(nullptr, 10), -1);
+    EXPECT_EQ(BSB_get_kernels(cut, 0), -1);
+    EXPECT_EQ(BSB_get_kernels(cut, -5), -1);
 }
 
 TEST(CommandLineHost, DescribesTheSampleAsJson) {

@@ -81,6 +81,7 @@ bool load_exports(const std::string &library, LoadedLibrary *loaded, NvchExports
     ok &= bind(l, "BSB_set_LTS", &e->set_LTS, &missing);
     ok &= bind(l, "BSB_useWGS84", &e->useWGS84, &missing);
     ok &= bind(l, "BSB_useSphere", &e->useSphere, &missing);
+    e->get_kernels = reinterpret_cast<decltype(&BSB_get_kernels)>(find_symbol(l, "BSB_get_kernels"));
     if (!ok) *error = "the library " + library + " has no export " + missing;
     return ok;
 }

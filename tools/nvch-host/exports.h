@@ -34,6 +34,8 @@ struct NvchExports {
     decltype(&BSB_set_LTS) set_LTS;
     decltype(&BSB_useWGS84) useWGS84;
     decltype(&BSB_useSphere) useSphere;
+    // Optional: null in a library that lacks it.
+    decltype(&BSB_get_kernels) get_kernels;
 };
 
 // The loaded library file, unloaded again when the object goes.

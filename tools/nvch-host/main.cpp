@@ -135,15 +135,29 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
     return true;
 }
 
+// The version, and the kernels the library beside it (or the one given
+// with --library) runs on this processor.
+int print_version(int argc, char **argv) {
+    std::printf("nvch-host %s\n", NVCH_VERSION);
+    std::string library = default_library_path(argv[0]);
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--library") library = argv[i + 1];
+    LoadedLibrary loaded;
+    NvchExports nvch{};
+    std::string problem;
+    char kernels[256];
+    if (load_exports(library, &loaded, &nvch, &problem) && nvch.get_kernels != nullptr &&
+        nvch.get_kernels(kernels, sizeof kernels) >= 0)
+        std::printf("kernels: %s\n", kernels);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--version") {
-            std::printf("nvch-host %s\n", NVCH_VERSION);
-            return 0;
-        }
+        if (a == "--version") return print_version(argc, argv);
         if (a == "--help" || a == "-h") {
             std::printf("nvch-host %s: a command-line host for the nvch plug-in, which reads BSB raster\n"
                         "nautical charts (KAP files).\n\n%s", NVCH_VERSION, kUsage);

@@ -1,4 +1,4 @@
-#include "raster/matrix.h"
+#include "georef/matrix.h"
 
 #include <cstdio>
 #include <limits>
@@ -7,9 +7,9 @@
 
 namespace {
 
-// The largest matrix made, row pointers and elements together. The row
-// cache of the largest real charts needs a few hundred megabytes; a damaged
-// header that claims more must not make the library claim or touch it.
+// The largest matrix made, row pointers and elements together: far beyond
+// any table of reference points, so that a count gone wrong can never make
+// the library claim or touch more.
 constexpr uint64_t kLargestMatrixBytes = UINT64_C(1) << 30;
 
 // Element and slot counts of a range, or -1 when it is negative or cannot
@@ -72,15 +72,14 @@ void release_blocks(T **m, int32_t row_low, int32_t column_low) {
 // Allocates both blocks, or reports which failed (1: row pointers, 2:
 // elements) and leaves nothing allocated. Sizes that cannot be represented,
 // or exceed the largest matrix, fail as their allocation would, before
-// anything is allocated. Elements are zero-filled when asked: pixels a
-// damaged row leaves unwritten read as 0, not as whatever the heap held.
+// anything is allocated.
 template <typename T>
-int allocate(const Layout &l, bool zeroed, T ***slots, T **block) {
+int allocate(const Layout &l, T ***slots, T **block) {
     if (l.slot_bytes == 0) return 1;
     if (l.element_bytes == 0) return 2;
     *slots = static_cast<T **>(lib_malloc(l.slot_bytes));
     if (*slots == nullptr) return 1;
-    *block = static_cast<T *>(zeroed ? lib_calloc(l.element_bytes, 1) : lib_malloc(l.element_bytes));
+    *block = static_cast<T *>(lib_malloc(l.element_bytes));
     if (*block == nullptr) {
         lib_free(*slots);
         return 2;
@@ -90,37 +89,16 @@ int allocate(const Layout &l, bool zeroed, T ***slots, T **block) {
 
 }  // namespace
 
-namespace {
-
-// Either matrix, or null after the message of the block that failed.
-template <typename T>
-T **make(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high, bool zeroed,
-         const char *failure_1, const char *failure_2) {
-    const Layout l = layout_of<T>(row_low, row_high, column_low, column_high);
-    T **slots = nullptr;
-    T *block = nullptr;
-    const int failed = allocate(l, zeroed, &slots, &block);
+double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
+    const Layout l = layout_of<double>(row_low, row_high, column_low, column_high);
+    double **slots = nullptr;
+    double *block = nullptr;
+    const int failed = allocate(l, &slots, &block);
     if (failed != 0) {
-        std::fputs(failed == 1 ? failure_1 : failure_2, stderr);
+        std::fputs(failed == 1 ? "allocation failure 1 in matrix()\n" : "allocation failure 2 in matrix()\n", stderr);
         return nullptr;
     }
     return place_rows(slots, block, l, row_low, column_low);
-}
-
-}  // namespace
-
-uint8_t **cmatrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
-    return make<uint8_t>(row_low, row_high, column_low, column_high, true, "allocation failure 1 in cmatrix()",
-                         "allocation failure 2 in cmatrix()");
-}
-
-double **matrix(int32_t row_low, int32_t row_high, int32_t column_low, int32_t column_high) {
-    return make<double>(row_low, row_high, column_low, column_high, false, "allocation failure 1 in matrix()\n",
-                        "allocation failure 2 in matrix()\n");
-}
-
-void release_cmatrix(uint8_t **m, int32_t row_low, int32_t, int32_t column_low, int32_t) {
-    release_blocks(m, row_low, column_low);
 }
 
 void release_matrix(double **m, int32_t row_low, int32_t, int32_t column_low, int32_t) {
