@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chart/chart_open.h"
+#include "host/handles.h"
 #include "nvch.h"
 #include "platform/heap.h"
 
@@ -72,25 +73,26 @@ void fuzz_invariant_failed(const char *condition, const char *file, int line) {
 }
 
 ChartFile *open_chart_from_memory(const uint8_t *data, size_t size) {
-    auto *chart = static_cast<ChartFile *>(lib_calloc(1, sizeof(ChartFile)));
+    // A handle of the host interface, as nvchFileTitleIdentifyAndOpen
+    // makes one, so that the host interface takes it.
+    ChartFile *chart = handle_new_file();
     ChartStream *stream = stream_open_memory(data, static_cast<int64_t>(size));
     if (chart == nullptr || stream == nullptr) {
-        lib_free(chart);
+        if (chart != nullptr) handle_close_file(chart);
         stream_close(stream);
         return nullptr;
     }
     if (chart_open_stream(chart, stream) != 0) {
         FUZZ_CHECK(chart->reader == nullptr && chart->palette_red == nullptr);
-        lib_free(chart);
+        handle_close_file(chart);
         return nullptr;
     }
     return chart;
 }
 
 void close_chart(ChartFile *chart) {
-    BSB_close(chart);
-    FUZZ_CHECK(chart->reader == nullptr);
-    lib_free(chart);
+    FUZZ_CHECK(nvchFileClose(chart) == 0);
+    FUZZ_CHECK(nvchFileClose(chart) == -1);   // a second close is refused, not a crash
 }
 
 int32_t probe_from_memory(const uint8_t *data, size_t size) {

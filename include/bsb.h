@@ -5,7 +5,8 @@
  * 0 .. height-1 (each row is `width` bytes), then BSB_close, which releases
  * everything the record holds; the caller then releases the record itself.
  * The setters change process-wide values: the skew switch is read at every
- * open, the latitude of true scale at every coordinate-system query.
+ * open, the latitude of true scale at every coordinate-system query, the
+ * memory budget as rows are read.
  * Different charts may be opened, read and closed on different threads at
  * the same time; calls on one chart must not overlap. Charts larger than
  * 131072 pixels a side are refused.
@@ -68,6 +69,14 @@ NVCH_API void BSB_set_skew_state(const int32_t *state);
 
 /* Latitude of true scale reported for Mercator charts, in degrees. */
 NVCH_API void BSB_set_LTS(float lts);
+
+/* Bytes that all open charts together may hold while they are read: read
+ * windows, tiles and stored-row indexes (an open chart holds its header
+ * and row index besides, a few dozen kilobytes). Beyond it the charts
+ * least recently read give theirs back and build them again when next
+ * read. 0 or less restores the default: 64 MB in a 32-bit process, 256 MB
+ * in a 64-bit one. Takes effect as the next row is read. */
+NVCH_API void BSB_set_memory_budget(int64_t bytes);
 
 NVCH_API void BSB_useWGS84(void);
 NVCH_API void BSB_useSphere(void);

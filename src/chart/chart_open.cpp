@@ -7,10 +7,13 @@
 #include "chart/header.h"
 #include "chart/image_params.h"
 #include "chart/reader_lifecycle.h"
+#include "chart/working_set.h"
+#include "common/budget.h"
 #include "common/process_state.h"
 #include "georef/georef.h"
 #include "platform/lock.h"
 #include "platform/heap.h"
+#include "raster/row_decode.h"
 #include "raster/run_decode.h"
 #include "raster/skew.h"
 
@@ -97,6 +100,10 @@ int32_t chart_open_sequence(ChartFile *chart) {
         return -1;
     }
     if (kap_check_size(chart) != 0) return -1;
+    if (kap_read_index(reader->image) != 0) {
+        std::fputs("failed to read the row index of the BSB file\n", stderr);
+        return -1;
+    }
     if (kap_read_palette(chart) != 0) {
         std::fputs("failed to get space for the palette in BSB_open\n", stderr);
         return -1;
@@ -124,6 +131,9 @@ int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {
         chart_release(chart);
         return -1;
     }
+    // The header is read: the chart holds nothing more until its rows are.
+    stream_drop_window(reader->image.stream);
+    working_set_join(*reader);
     return 0;
 }
 
@@ -181,6 +191,8 @@ extern "C" void BSB_set_skew_state(const int32_t *state) {
 }
 
 extern "C" void BSB_set_LTS(float lts) { mercator_lts = static_cast<double>(lts); }
+
+extern "C" void BSB_set_memory_budget(int64_t bytes) { budget_set(bytes); }
 
 extern "C" void BSB_useWGS84(void) { datum_switch = 1; }
 

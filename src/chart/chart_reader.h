@@ -6,24 +6,27 @@
 #include <cstdint>
 
 #include "bsb.h"
+#include "common/budget.h"
 #include "common/header_records.h"
 #include "raster/row_decode.h"
 #include "raster/skew.h"
 #include "raster/stored_image.h"
 
-// How BSB_getrow serves the chart's rows. A skewed chart starts untried;
-// its first row request decides, for good, between tiles of its stored
-// image and decoding whole stored rows on demand.
+// How BSB_getrow serves the chart's rows. A skewed chart is served from
+// tiles of its stored image, made at its first row; when their memory
+// cannot be had, or the budget took them, the row is decoded from whole
+// stored rows instead, and the tiles are tried again at the next row.
 enum class RowMode : int32_t {
     stored,           // rows come straight from the file
-    skewed_untried,   // served upright; the tiles have not been attempted
+    skewed_untried,   // served upright; no tiles at hand now
     skewed_tiled,     // served upright from tiles of the stored image
-    skewed_direct,    // served upright, each stored row decoded on demand
+    skewed_direct,    // served upright, each stored row decoded on demand, always (tests ask for it)
 };
 
 struct TiledImage;
 
 struct ChartReader {
+    BudgetEntry budget;              // first: the budget's release finds the reader from it
     StoredImage image;               // the file, its depth, stored size and row index
     HeaderLines header;
     RowMode mode = RowMode::stored;

@@ -12,7 +12,9 @@ ChartReader *chart_reader_new() {
 
 void chart_reader_free(ChartReader *reader) {
     if (reader == nullptr) return;
+    budget_leave(&reader->budget);   // from now on no other chart's read releases anything of it
     stream_close(reader->image.stream);
+    kap_free_index(reader->image);
     header_lines_free(reader->header);
     lib_free(reader->scratch.row);
     entry_walk_free(reader->walk);

@@ -4,30 +4,69 @@
 #include <cstring>
 #include <new>
 
-#include "platform/regular_file.h"
 #include "platform/heap.h"
+#include "platform/regular_file.h"
 
 namespace {
+
+// The window's first size: a whole header of a real chart, or a few
+// hundred of its rows. While a chart is read from end to end the window
+// doubles, up to kWindowLargest, so that reads stay few and long.
+constexpr int64_t kWindowFirst = INT64_C(64) << 10;
+constexpr int64_t kWindowLargest = INT64_C(1) << 20;
 
 ChartStream *stream_new() {
     void *memory = lib_calloc(1, sizeof(ChartStream));
     return memory ? new (memory) ChartStream{} : nullptr;
 }
 
-// Reads the whole of an open file, or fails. Offsets inside a chart are
-// signed 32-bit numbers, so a larger file could not be addressed anyway.
-bool read_whole_file(std::FILE *fp, ChartStream *s) {
-    const int64_t size = platform_file_size(fp);
-    if (size < 0 || size > INT32_MAX) return false;
-    auto *bytes = static_cast<uint8_t *>(lib_malloc(static_cast<std::size_t>(size)));
-    if (bytes == nullptr) return false;
-    const std::size_t got = std::fread(bytes, 1, static_cast<std::size_t>(size), fp);
-    if (std::ferror(fp)) {
-        lib_free(bytes);
+// One line on standard error the first time a read fails, naming the file
+// and what became of it.
+void report_failure(ChartStream *s) {
+    if (s->failed) return;
+    s->failed = true;
+    if (s->file.fault == kPooledChanged)
+        std::fprintf(stderr, "Chart file %s has changed since it was opened\n", s->file.path);
+    else
+        std::fprintf(stderr, "Chart file %s can no longer be read\n", s->file.path);
+}
+
+// Bytes read at `at` into `into` from the file or the memory: fewer at the
+// end, or -1.
+int64_t read_bytes(ChartStream *s, int64_t at, uint8_t *into, int64_t n) {
+    if (s->failed) return -1;
+    if (at >= s->size || n <= 0) return 0;
+    if (n > s->size - at) n = s->size - at;
+    if (s->memory != nullptr) {
+        std::memcpy(into, s->memory + at, static_cast<std::size_t>(n));
+        return n;
+    }
+    const int64_t got = pooled_read(&s->file, at, into, n);
+    if (got < 0) report_failure(s);
+    return got;
+}
+
+// Fills the window with the bytes from `at`, at least `want` of them where
+// the file has them. False when memory or the file fails.
+bool fill_window(ChartStream *s, int64_t at, int64_t want) {
+    const bool onward = s->window != nullptr && at == s->window_at + s->window_length;
+    int64_t room = s->window_room == 0 ? kWindowFirst : s->window_room;
+    if (onward && room < kWindowLargest) room *= 2;
+    if (room > s->size) room = s->size;   // never more than the whole file
+    if (room < want) room = want;
+    if (room != s->window_room) {
+        void *grown = lib_realloc(s->window, static_cast<std::size_t>(room));
+        if (grown == nullptr) return false;
+        s->window = static_cast<uint8_t *>(grown);
+        s->window_room = room;
+    }
+    const int64_t got = read_bytes(s, at, s->window, room);
+    if (got < 0) {
+        s->window_length = 0;
         return false;
     }
-    s->data = bytes;
-    s->size = static_cast<int64_t>(got);
+    s->window_at = at;
+    s->window_length = got;
     return true;
 }
 
@@ -48,28 +87,25 @@ ChartStream *stream_open_text(const char *path) {
 
 ChartStream *stream_open_binary(const char *path) {
     if (path == nullptr) return nullptr;
-    std::FILE *fp = platform_open_regular(path, "rb");
-    if (fp == nullptr) return nullptr;
     ChartStream *s = stream_new();
-    const bool loaded = s != nullptr && read_whole_file(fp, s);
-    std::fclose(fp);
-    if (!loaded) {
-        lib_free(s);
+    if (s == nullptr) return nullptr;
+    if (pooled_open(&s->file, path) != 0 || s->file.identity.size > INT32_MAX) {
+        stream_close(s);
         return nullptr;
     }
+    s->size = s->file.identity.size;
     return s;
 }
 
 ChartStream *stream_open_memory(const uint8_t *data, int64_t size) {
     ChartStream *s = stream_new();
     if (s == nullptr) return nullptr;
-    auto *bytes = static_cast<uint8_t *>(lib_malloc(static_cast<std::size_t>(size)));
-    if (bytes == nullptr) {
+    s->memory = static_cast<uint8_t *>(lib_malloc(static_cast<std::size_t>(size)));
+    if (s->memory == nullptr) {
         lib_free(s);
         return nullptr;
     }
-    if (size > 0) std::memcpy(bytes, data, static_cast<std::size_t>(size));
-    s->data = bytes;
+    if (size > 0) std::memcpy(s->memory, data, static_cast<std::size_t>(size));
     s->size = size;
     return s;
 }
@@ -77,8 +113,38 @@ ChartStream *stream_open_memory(const uint8_t *data, int64_t size) {
 void stream_close(ChartStream *s) {
     if (s == nullptr) return;
     if (s->fp != nullptr) std::fclose(s->fp);
-    lib_free(const_cast<uint8_t *>(s->data));
+    pooled_close(&s->file);
+    lib_free(s->memory);
+    lib_free(s->window);
     lib_free(s);
+}
+
+const uint8_t *stream_view(ChartStream *s, int64_t at, int64_t want, int64_t *available) {
+    *available = 0;
+    if (s->failed || at < 0) return nullptr;
+    if (at >= s->size) return s->memory != nullptr ? s->memory + s->size : s->window;
+    const int64_t there = s->size - at < want ? s->size - at : want;
+    if (s->memory != nullptr) {
+        *available = there;
+        return s->memory + at;
+    }
+    const bool inside = s->window != nullptr && at >= s->window_at && at + there <= s->window_at + s->window_length;
+    if (!inside && !fill_window(s, at, there)) return nullptr;
+    *available = there;
+    return s->window + (at - s->window_at);
+}
+
+int64_t stream_read(ChartStream *s, int64_t at, uint8_t *into, int64_t n) {
+    if (at < 0 || n < 0) return -1;
+    return read_bytes(s, at, into, n);
+}
+
+int64_t stream_window_bytes(const ChartStream *s) { return s->window_room; }
+
+void stream_drop_window(ChartStream *s) {
+    lib_free(s->window);
+    s->window = nullptr;
+    s->window_at = s->window_length = s->window_room = 0;
 }
 
 void stream_rewind(ChartStream *s) {
@@ -88,10 +154,10 @@ void stream_rewind(ChartStream *s) {
 
 char *stream_gets(ChartStream *s, char *buffer, int n) {
     if (s->fp != nullptr) return std::fgets(buffer, n, s->fp);
-    if (n <= 0 || s->pos >= s->size) return nullptr;
-    const uint8_t *from = s->data + s->pos;
-    int64_t take = s->size - s->pos;
-    if (take > n - 1) take = n - 1;
+    if (n <= 0) return nullptr;
+    int64_t take = 0;
+    const uint8_t *from = stream_view(s, s->pos, n - 1, &take);
+    if (from == nullptr || take == 0) return nullptr;
     const void *lf = std::memchr(from, '\n', static_cast<std::size_t>(take));
     if (lf != nullptr) take = static_cast<const uint8_t *>(lf) - from + 1;
     std::memcpy(buffer, from, static_cast<std::size_t>(take));
@@ -108,3 +174,11 @@ bool stream_seek(ChartStream *s, int64_t position) {
 
 int64_t stream_tell(const ChartStream *s) { return s->pos; }
 int64_t stream_size(const ChartStream *s) { return s->size; }
+
+int stream_getc(ChartStream *s) {
+    int64_t available = 0;
+    const uint8_t *p = stream_view(s, s->pos, 1, &available);
+    if (p == nullptr || available == 0) return kStreamEof;
+    ++s->pos;
+    return *p;
+}

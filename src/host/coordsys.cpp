@@ -7,7 +7,8 @@
 #include "chart/chart_reader.h"
 #include "common/header_records.h"
 #include "common/process_state.h"
-#include "host/layer.h"
+#include "host/handles.h"
+#include "host/layer_handle.h"
 #include "nvch.h"
 #include "host/text_copy.h"
 #include "platform/heap.h"
@@ -150,7 +151,7 @@ extern "C" int32_t nvchLayerMapProjectionRead(LayerHandle *layer, char **short_n
                                               int32_t *block_size, char **descriptor, char **type_name,
                                               int32_t *zero1, int32_t *zero2, int32_t *zero3,
                                               int32_t *zero4) {
-    if (layer == nullptr || short_name == nullptr || block == nullptr || block_size == nullptr ||
+    if (!handle_is_open_layer(layer) || short_name == nullptr || block == nullptr || block_size == nullptr ||
         descriptor == nullptr || type_name == nullptr)
         return -1;
     *short_name = host_strdup("PE");

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "nvch.h"
+#include "host/handles.h"
 #include "host/text_copy.h"
 #include "platform/heap.h"
 
@@ -82,11 +83,11 @@ ChartFile *nvchFileTitleIdentifyAndOpen(const char *file_name, int32_t *title_in
         return nullptr;
     }
     *title_index = 0;
-    auto *chart = static_cast<ChartFile *>(lib_calloc(1, sizeof(ChartFile)));
+    ChartFile *chart = handle_new_file();
     BSB_useWGS84();
     if (chart == nullptr) return nullptr;
     if (BSB_open(file_name, 0, 0, 0, 0, chart) < 0) {
-        lib_free(chart);
+        handle_close_file(chart);
         return nullptr;
     }
     return chart;
@@ -94,8 +95,9 @@ ChartFile *nvchFileTitleIdentifyAndOpen(const char *file_name, int32_t *title_in
 
 int32_t nvchFileClose(ChartFile *file) {
     if (file == nullptr) return 0;
+    if (!handle_is_file(file)) return -1;   // closed already, or never the host's
     BSB_close(file);
-    lib_free(file);
+    handle_close_file(file);
     return 0;
 }
 

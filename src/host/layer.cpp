@@ -1,9 +1,10 @@
 // The file's single layer, read in blocks of one full row.
-#include "host/layer.h"
+#include "host/layer_handle.h"
 
 #include <cstring>
 
 #include "common/text.h"
+#include "host/handles.h"
 #include "nvch.h"
 #include "platform/heap.h"
 
@@ -23,8 +24,8 @@ extern "C" {
 int32_t nvchLayerOpen(ChartFile *file, const char *layer_name, int32_t *zero1, int32_t *width,
                       int32_t *height, int32_t *zero2, int32_t *block_width, int32_t *block_height,
                       LayerHandle **layer) {
-    if (file == nullptr || layer == nullptr) return -1;
-    auto *handle = static_cast<LayerHandle *>(lib_calloc(1, sizeof(LayerHandle)));
+    if (!handle_is_file(file) || layer == nullptr) return -1;
+    LayerHandle *handle = handle_new_layer();
     if (handle == nullptr) return -1;
     handle->chart = file;
     handle->block_height = 1;
@@ -41,7 +42,7 @@ int32_t nvchLayerOpen(ChartFile *file, const char *layer_name, int32_t *zero1, i
 }
 
 int32_t nvchLayerRasterRead(LayerHandle *layer, uint32_t block_row, uint32_t block_column, void **data) {
-    if (layer == nullptr || layer->chart == nullptr || data == nullptr || *data == nullptr) return -1;
+    if (!handle_is_open_layer(layer) || data == nullptr || *data == nullptr) return -1;
     const auto rows_total = static_cast<uint32_t>(layer->chart->height);
     const auto columns_total = static_cast<uint32_t>(layer->chart->width);
     const auto bh = static_cast<uint32_t>(layer->block_height);
@@ -60,8 +61,8 @@ int32_t nvchLayerRasterRead(LayerHandle *layer, uint32_t block_row, uint32_t blo
 }
 
 int32_t nvchLayerClose(LayerHandle *layer) {
-    lib_free(layer);
-    return 0;
+    if (layer == nullptr) return 0;
+    return handle_close_layer(layer) ? 0 : -1;   // -1: closed already, or never the host's
 }
 
 }  // extern "C"

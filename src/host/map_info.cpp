@@ -3,7 +3,8 @@
 
 #include "common/header_records.h"
 #include "chart/image_params.h"
-#include "host/layer.h"
+#include "host/handles.h"
+#include "host/layer_handle.h"
 #include "nvch.h"
 #include "host/text_copy.h"
 
@@ -71,7 +72,7 @@ extern "C" {
 
 int32_t nvchLayerMapInfoRead(LayerHandle *layer, char **name, double *upper_left_x, double *upper_left_y,
                              double *pixel_width, double *pixel_height, char **units) {
-    if (layer == nullptr || layer->chart == nullptr || layer->chart->reader == nullptr) return -1;
+    if (!handle_is_open_layer(layer) || layer->chart->reader == nullptr) return -1;
     const ChartFile *chart = layer->chart;
     if (name) *name = host_strdup("");
     if (upper_left_x) *upper_left_x = chart->upper_left_x;
@@ -84,23 +85,25 @@ int32_t nvchLayerMapInfoRead(LayerHandle *layer, char **name, double *upper_left
 
 int32_t nvchLayerColorRead(LayerHandle *layer, const char *component, int32_t first, int32_t end,
                            double *values) {
-    if (layer == nullptr || layer->chart == nullptr || values == nullptr) return -1;
+    if (!handle_is_open_layer(layer) || values == nullptr) return -1;
     const ChartFile *chart = layer->chart;
     if (chart->color_count <= 0) return -1;
     const uint8_t *palette = component_array(chart, component);
     if (palette == nullptr) return -1;
     const int32_t available = palette_entries(chart);
     const int32_t shown = chart->color_count < end ? chart->color_count : end;
-    // Positions before 0 are not the host's to write.
-    for (int32_t i = first > 0 ? first : 0; i < shown; ++i) values[i] = i < available ? palette[i] * kByteToUnit : 0.0;
+    // Positions before 0, and before the first asked for, are not the
+    // host's to write.
+    const int32_t from = first > 0 ? first : 0;
+    for (int32_t i = from; i < shown; ++i) values[i] = i < available ? palette[i] * kByteToUnit : 0.0;
     // Entries past the chart's colours read as black.
-    for (int32_t i = chart->color_count; i < end; ++i) values[i] = 0.0;
+    for (int32_t i = chart->color_count > from ? chart->color_count : from; i < end; ++i) values[i] = 0.0;
     return 0;
 }
 
 int32_t nvchLayerColorModTimeGet(LayerHandle *layer, void *, int32_t *mod_time) {
     if (mod_time == nullptr) return 0;
-    *mod_time = layer != nullptr && layer->chart != nullptr && layer->chart->color_count > 0 ? 0 : -1;
+    *mod_time = handle_is_open_layer(layer) && layer->chart->color_count > 0 ? 0 : -1;
     return 0;
 }
 

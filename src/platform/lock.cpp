@@ -11,6 +11,9 @@ SRWLOCK lock = SRWLOCK_INIT;
 
 void process_lock() { AcquireSRWLockExclusive(&lock); }
 void process_unlock() { ReleaseSRWLockExclusive(&lock); }
+
+void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&srw_)); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&srw_)); }
 #else
 #include <mutex>
 

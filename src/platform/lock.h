@@ -14,3 +14,19 @@ public:
     ProcessLockGuard(const ProcessLockGuard &) = delete;
     ProcessLockGuard &operator=(const ProcessLockGuard &) = delete;
 };
+
+// A lock of its own for a process-wide table (the descriptor pool, the
+// memory budget): held only for a few lookups at a time.
+#if defined(_WIN32)
+class Mutex {
+public:
+    void lock();
+    void unlock();
+
+private:
+    void *srw_ = nullptr;   // an SRWLOCK, statically initialised to zero
+};
+#else
+#include <mutex>
+using Mutex = std::mutex;
+#endif

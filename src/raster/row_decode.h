@@ -1,5 +1,5 @@
-// Stored rows: finding a row's record through the index table and decoding
-// it into a caller's buffer.
+// Stored rows: the row index table, and finding a row's record through it
+// and decoding it into a caller's buffer.
 #pragma once
 
 #include <cstdint>
@@ -26,27 +26,23 @@ struct RowScratch {
     int32_t reach = 0;
 };
 
-// Decodes the row record at the stream position into `buffer`; pixels at
-// or beyond `width` are dropped. Returns the number of pixels written.
-int32_t kap_read_row(StoredImage &image, uint8_t *buffer, int32_t width);
+// Reads into memory the entries of the index table that the image's rows
+// can ask for (those the file holds, up to one for every rows_per_entry
+// rows). 0, or -1 when memory or the file fails.
+int32_t kap_read_index(StoredImage &image);
+void kap_free_index(StoredImage &image);
 
-// A row passed over on the way to a later row of its entry, read from the
-// record at `at`: one byte is discarded first (the first byte of its
-// number), then the rest of its number; its runs are read to the
-// terminator, where the next row of the entry starts, and `at` moves
-// there. Its pixels go into buffer[0, width) when there is a buffer; with
-// none they are only counted. Both readers of entries follow this rule.
-struct PassedRow {
-    int64_t runs_at;   // offset of its first run (the file size for none)
-    int32_t reach;     // pixels it writes, 0 .. width
-};
-PassedRow pass_over_row(const StoredImage &image, int64_t &at, uint8_t *buffer, int32_t width);
+// Decodes the row record at the stream position into `buffer`; pixels at
+// or beyond `width` are dropped. Returns the number of pixels written (-1
+// when the file cannot be read); the position moves past the record.
+int32_t kap_read_row(StoredImage &image, uint8_t *buffer, int32_t width);
 
 // Finds stored row `row` through the index table and decodes it into
 // `buffer` (a stored row wide); rows before it in its index entry are
 // passed over first, their pixels under the row's own (`walk` remembers
 // where it stands). Null, with the buffer untouched, when the index entry
-// or the record lies outside the file. `reach`, when given, receives one
+// or the record lies outside the file; null too when the file can no
+// longer be read. `reach`, when given, receives one
 // past the last pixel any record it decoded wrote.
 uint8_t *kap_decode_row(const StoredImage &image, EntryWalk &walk, int32_t row, uint8_t *buffer,
                         int32_t *reach = nullptr);

@@ -55,6 +55,24 @@ int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat 
     return decode(p, end, format, buffer, width);
 }
 
+PassedRow pass_over_row(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer, int32_t width) {
+    p = skip_row_number(p < end ? p + 1 : end, end);
+    PassedRow passed{p, 0, false};
+    if (buffer != nullptr) {
+        passed.reach = decode_runs(p, end, format, buffer, width);
+        // Past a terminator, or at the end; at the very end it may have
+        // been either, and is taken for the end.
+        passed.ended = p < end;
+        return passed;
+    }
+    uint8_t value;
+    int32_t count, status;
+    while ((status = parse_run(p, end, format, value, count)) == kRunRead)
+        if (passed.reach < width) passed.reach += count < width - passed.reach ? count + 1 : width - passed.reach;
+    passed.ended = status == kRunEndOfRow;
+    return passed;
+}
+
 int32_t kap_read_be32(ChartStream *stream) {
     int64_t value = 0;
     for (int i = 0; i < 4; ++i) value = value * 256 + stream_getc(stream);

@@ -89,16 +89,18 @@ int32_t decode_runs(const uint8_t *&p, const uint8_t *end, RunFormat format, uin
 int32_t decode_runs_until_full(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer,
                                int32_t width);
 
-// The offset of the record that entry `entry` of the index table at
-// `index_offset` names, or -1 when the entry or the record lies outside
-// the file's `size` bytes.
-inline int64_t index_record_of_entry(const uint8_t *data, int64_t size, int32_t index_offset, int32_t entry) {
-    const int64_t at = static_cast<int64_t>(index_offset) + 4 * static_cast<int64_t>(entry);
-    if (index_offset < 0 || at + 4 > size) return -1;
-    const uint8_t *p = data + at;
-    const int64_t record = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
-    return record >= 0 && record < size ? record : -1;
-}
+// A row passed over on the way to a later row of its index entry, read
+// from `p`: one byte is discarded first (the first byte of its number),
+// then the rest of its number; its runs are read to the terminator, where
+// the next row of the entry starts (`p` ends there). Its pixels go into
+// buffer[0, width) when there is a buffer; with none they are only
+// counted. Every reader of entries follows this one rule.
+struct PassedRow {
+    const uint8_t *runs;   // its first run
+    int32_t reach;         // pixels it writes, 0 .. width
+    bool ended;            // its terminator was read before the bytes ran out
+};
+PassedRow pass_over_row(const uint8_t *&p, const uint8_t *end, RunFormat format, uint8_t *buffer, int32_t width);
 
 // Four bytes, most significant first; a missing byte counts as -1.
 int32_t kap_read_be32(ChartStream *stream);

@@ -81,7 +81,15 @@ int64_t tile_cache_bytes(const TileCache &cache) {
            (cache.arena != nullptr ? 2 * margin_bytes(cache.tile_w_shift) : 0);
 }
 
-int32_t tile_cache_load(TileCache &cache, const StoredRows &rows, int32_t map_index) {
+void tile_cache_clear(TileCache &cache) {
+    for (int32_t slot = 0; slot < cache.capacity; ++slot) {
+        if (cache.slot_tile[slot] >= 0) cache.map[cache.slot_tile[slot]] = kTileAbsent;
+        cache.slot_tile[slot] = -1;
+    }
+    cache.hand = 0;
+}
+
+int32_t tile_cache_load(TileCache &cache, StoredRows &rows, int32_t map_index) {
     const int32_t slot = cache.hand;
     cache.hand = cache.hand + 1 == cache.capacity ? 0 : cache.hand + 1;
     if (cache.slot_tile[slot] >= 0) cache.map[cache.slot_tile[slot]] = kTileAbsent;

@@ -45,9 +45,14 @@ void tile_cache_free(TileCache *cache);
 // Bytes the cache holds.
 int64_t tile_cache_bytes(const TileCache &cache);
 
+// Gives up every tile held (they are decoded again when needed).
+void tile_cache_clear(TileCache &cache);
+
 // Decodes tile `map_index` into a slot, giving up the oldest tile when the
-// cache is full; returns its map entry.
-int32_t tile_cache_load(TileCache &cache, const StoredRows &rows, int32_t map_index);
+// cache is full; returns its map entry. Where a row of it cannot be had
+// (its band: memory, or the file), the row is zeros and `rows.failed` says
+// so.
+int32_t tile_cache_load(TileCache &cache, StoredRows &rows, int32_t map_index);
 
 // The map index of the tile holding stored pixel (x, y).
 inline int32_t tile_cache_index(const TileCache &cache, int32_t x, int32_t y) {
@@ -55,7 +60,7 @@ inline int32_t tile_cache_index(const TileCache &cache, int32_t x, int32_t y) {
 }
 
 // The stored pixel (x, y), decoding its tile when it is not at hand.
-inline uint8_t tile_cache_pixel(TileCache &cache, const StoredRows &rows, int32_t x, int32_t y) {
+inline uint8_t tile_cache_pixel(TileCache &cache, StoredRows &rows, int32_t x, int32_t y) {
     const int32_t index = tile_cache_index(cache, x, y);
     int32_t entry = cache.map[index];
     if (entry == kTileAbsent) entry = tile_cache_load(cache, rows, index);

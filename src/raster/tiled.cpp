@@ -12,11 +12,10 @@
 
 namespace {
 
-// What an open chart may hold besides its file: checkpoints up to three
-// times the file and 2 MB, tiles up to 5 MB, a tile map of 2 MB, and the
-// columns' products (3 MB for the widest rows): about four times the file
-// and 16 MB in all, the file included, whatever size the chart claims.
-constexpr int64_t kCheckpointFloor = INT64_C(2) << 20;
+// What a tiled image holds at most, whatever size the chart claims: tiles
+// up to 5 MB, a tile map of 2 MB, and the columns' products (3 MB for the
+// widest rows); its bands of stored rows hold the file's bytes and up to
+// three times as many in checkpoints when all are built.
 constexpr int64_t kTileBudget = INT64_C(5) << 20;
 constexpr int64_t kLargestMap = INT64_C(1) << 19;   // entries
 
@@ -90,6 +89,7 @@ struct TileChoice {
 // fewer and fewer (slower, as tiles are given up before the next row is
 // done with them, but never wrong and never larger).
 int32_t choices(const StoredImage &file, const SkewGeometry &g, const TiledOptions &options, TileChoice *out) {
+    const int64_t budget = options.memory > 0 ? std::min(kTileBudget, options.memory) : kTileBudget;
     int32_t n = 0;
     if (options.tile_w_shift > 0) {
         const TileShape shape{options.tile_w_shift, options.tile_h_shift};
@@ -102,13 +102,13 @@ int32_t choices(const StoredImage &file, const SkewGeometry &g, const TiledOptio
         tile_shape_for(file.width, file.height, kLargestMap, &shape.w_shift, &shape.h_shift);
         const int64_t wanted = tiles_wanted(g.width, g, shape);
         const int64_t bytes = wanted << (shape.w_shift + shape.h_shift);
-        if (bytes <= kTileBudget) out[n++] = {shape, options.capacity > 0 ? options.capacity : wanted};
+        if (bytes <= budget) out[n++] = {shape, options.capacity > 0 ? options.capacity : wanted};
         if (bytes < smallest_bytes) {
             smallest_bytes = bytes;
             smallest = shape;
         }
     }
-    for (int64_t capacity = std::max<int64_t>(1, kTileBudget >> (smallest.w_shift + smallest.h_shift)); capacity >= 1;
+    for (int64_t capacity = std::max<int64_t>(1, budget >> (smallest.w_shift + smallest.h_shift)); capacity >= 1;
          capacity /= 4)
         out[n++] = {smallest, capacity};
     return n;
@@ -193,6 +193,16 @@ void copy_row(const TiledImage &image, uint8_t *out, const uint8_t *from, int32_
     for (; i < width; ++i) out[i] = from[i];
 }
 
+// After a row or strip: when a band could not be had, the tiles it left
+// as zeros are given up, and so is the strip; -1. Else 0.
+int32_t given_up_if_failed(TiledImage &image) {
+    if (!image.rows.failed) return 0;
+    image.rows.failed = false;
+    tile_cache_clear(image.tiles);
+    image.strip_first = -1;
+    return -1;
+}
+
 }  // namespace
 
 TiledImage *tiled_image_make(const StoredImage &file, const SkewGeometry &geometry, const TiledOptions &options) {
@@ -215,7 +225,7 @@ TiledImage *tiled_image_make(const StoredImage &file, const SkewGeometry &geomet
     // Checkpoints where tile rows start; closer ones would be no use, a
     // tile row is decoded from its start.
     const int32_t checkpoint_shift = std::max(w_shift, options.checkpoint_shift);
-    if (stored_rows_build(&img->rows, file, checkpoint_shift, 3 * stored_size(file) + kCheckpointFloor) != 0) {
+    if (stored_rows_make(&img->rows, file, checkpoint_shift) != 0) {
         tiled_image_free(img);
         return nullptr;
     }
@@ -245,11 +255,11 @@ int64_t tiled_image_bytes(const TiledImage &image) {
            2 * static_cast<int64_t>(sizeof(double)) * width + (image.strip != nullptr ? kStripRows * width : 0);
 }
 
-void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
+int32_t tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
     const int32_t width = image.geometry->width;
     if (image.strip == nullptr) {
         make_row(image, row, out);
-        return;
+        return given_up_if_failed(image);
     }
     const int32_t first = row - row % kStripRows;
     if (image.strip_first != first) {
@@ -260,10 +270,12 @@ void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out) {
             for (int32_t k = 0; k < count; ++k)
                 make_row(image, first + k, image.strip + static_cast<std::size_t>(k) * width);
         image.strip_first = first;
+        if (given_up_if_failed(image) != 0) return -1;
     }
     copy_row(image, out, image.strip + static_cast<std::size_t>(row - first) * width, width);
+    return 0;
 }
 
-void tiled_image_stored_row(const TiledImage &image, int32_t row, uint8_t *out) {
-    stored_rows_decode(image.rows, row, 0, image.rows.image->width, out);
+int32_t tiled_image_stored_row(TiledImage &image, int32_t row, uint8_t *out) {
+    return stored_rows_decode(image.rows, row, 0, image.rows.image->width, out) ? 0 : -1;
 }

@@ -16,22 +16,25 @@
 
 #include "raster/tiled_image.h"
 
-// Makes the tiled image of a skewed chart: the stored-row index and the
-// tile cache, sized to the file (about four times its size plus a few
-// megabytes at most). `image` and `geometry` must outlive it. Null when
+// Makes the tiled image of a skewed chart: the tile cache and the
+// stored-row index, whose bands are built as tiles need them (the cache
+// holds a few megabytes at most, the bands about four times the file
+// when all are built). `image` and `geometry` must outlive it. Null when
 // memory cannot be had, or when the kernel asked for does not run on this
 // processor.
 TiledImage *tiled_image_make(const StoredImage &image, const SkewGeometry &geometry,
                              const TiledOptions &options = {});
 void tiled_image_free(TiledImage *image);
 
-// Bytes the tiled image holds, the file's bytes aside.
+// Bytes the tiled image holds.
 int64_t tiled_image_bytes(const TiledImage &image);
 
 // Output row `row` (0 .. height-1 of the upright image) into `out` (its
-// width in bytes).
-void tiled_image_row(TiledImage &image, int32_t row, uint8_t *out);
+// width in bytes): 0, or -1 when a band of stored rows it needs cannot be
+// had (memory, or the file); the tiles it touched are then given up.
+int32_t tiled_image_row(TiledImage &image, int32_t row, uint8_t *out);
 
 // Stored row `row` into `out` (the stored width, and 16 bytes of room
-// behind it), as the format defines it on a zero background.
-void tiled_image_stored_row(const TiledImage &image, int32_t row, uint8_t *out);
+// behind it), as the format defines it on a zero background: 0, or -1
+// when its band cannot be had.
+int32_t tiled_image_stored_row(TiledImage &image, int32_t row, uint8_t *out);

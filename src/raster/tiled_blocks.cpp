@@ -36,7 +36,7 @@ BlockCorners block_corners(const SkewGeometry &g) {
 // bottom-right, the same tile more than once where it does not cross),
 // decoding what is not at hand. False when they cannot all be held at
 // once (a cache of fewer tiles).
-bool block_entries(TileCache &t, const StoredRows &rows, const int32_t (&tiles)[4], int32_t (&entries)[4]) {
+bool block_entries(TileCache &t, StoredRows &rows, const int32_t (&tiles)[4], int32_t (&entries)[4]) {
     for (int32_t k = 0; k < 4; ++k) {
         entries[k] = t.map[tiles[k]];
         if (entries[k] == kTileAbsent) entries[k] = tile_cache_load(t, rows, tiles[k]);
@@ -56,7 +56,7 @@ struct BlockEdges {
     int32_t cols, rows;
 };
 
-bool block_edges(TileCache &t, const StoredRows &rows, int32_t x_min, int32_t x_max, int32_t y_min, int32_t y_max,
+bool block_edges(TileCache &t, StoredRows &rows, int32_t x_min, int32_t x_max, int32_t y_min, int32_t y_max,
                  BlockEdges &e) {
     const int32_t ws = t.tile_w_shift, hs = t.tile_h_shift;
     const int32_t tx = x_min >> ws, ty = y_min >> hs;

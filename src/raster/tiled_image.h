@@ -29,5 +29,6 @@ struct TiledOptions {
     int32_t capacity = 0;            // tiles held at once
     int32_t checkpoint_shift = 0;    // checkpoint spacing 1 << checkpoint_shift, at least
     std::optional<SkewKernel> kernel{};   // the best this processor runs when not given
+    int64_t memory = 0;              // bytes the tiles may hold at most (0: the usual few megabytes)
     bool no_strip = false;           // make each row on its own
 };

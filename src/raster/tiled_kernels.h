@@ -39,7 +39,7 @@ __attribute__((target("avx512f"), always_inline)) inline __m256i truncate_eight(
 
 // The place of `tile`'s pixels (its map entry), decoding it when it is not
 // at hand; `held` keeps the last one asked for.
-inline int32_t entry_of(TileCache &t, const StoredRows &rows, int32_t tile, int32_t &held_tile, int32_t &held_entry) {
+inline int32_t entry_of(TileCache &t, StoredRows &rows, int32_t tile, int32_t &held_tile, int32_t &held_entry) {
     if (tile != held_tile) {
         held_entry = t.map[tile];
         if (held_entry == kTileAbsent) held_entry = tile_cache_load(t, rows, tile);

@@ -7,6 +7,7 @@
 #include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
+#include "host/handles.h"
 #include "platform/heap_faults.h"
 #include "test_files.h"
 
@@ -146,14 +147,17 @@ TEST(FileOpen, ReleasesEverythingWhereverMemoryRunsOut) {
     TempDir dir;
     const kap::ChartWriter w = kap::simple_chart(30, 10);
     const std::string path = dir.write("m.kap", w.build());
-    const long live_before = heap_live_blocks();
+    // The handle table and the records of closed handles it holds back
+    // are the table's, not leaks.
+    const auto live = [] { return heap_live_blocks() - handle_blocks(); };
+    const long live_before = live();
     heap_reset_allocation_count();
     Identified whole = identify(path.c_str());
     ASSERT_NE(whole.handle, nullptr);
     nvchFileClose(whole.handle);
     const long allocations = heap_allocation_count();
     ASSERT_GT(allocations, 5);
-    ASSERT_EQ(heap_live_blocks(), live_before);
+    ASSERT_EQ(live(), live_before);
     int opened = 0;
     for (long n = 0; n < allocations; ++n) {
         heap_fail_after(n);
@@ -166,7 +170,7 @@ TEST(FileOpen, ReleasesEverythingWhereverMemoryRunsOut) {
             EXPECT_TRUE(std::equal(row.begin(), row.end(), w.pixels.begin() + 9 * 30)) << n;
         }
         nvchFileClose(id.handle);
-        EXPECT_EQ(heap_live_blocks(), live_before) << "allocation " << n << " failed";
+        EXPECT_EQ(live(), live_before) << "allocation " << n << " failed";
     }
     EXPECT_LT(opened, allocations);   // most failures fail the open
 }

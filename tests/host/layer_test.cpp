@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "chart_writer.h"
-#include "host/layer.h"
+#include "host/layer_handle.h"
 #include "nvch.h"
 #include "open_chart.h"
 #include "test_files.h"
@@ -116,4 +116,43 @@ TEST(LayerRead, FailsAtTheFirstRowThatCannotBeDelivered) {
     EXPECT_EQ(nvchLayerRasterRead(i.layer, 0, 0, &no_buffer), -1);
     nvchLayerClose(i.layer);
     nvchFileClose(file);
+}
+
+TEST(Handles, AClosedOrUnknownHandleGetsMinusOneNeverACrash) {
+    TempDir dir;
+    const auto w = kap::simple_chart(40, 6);
+    const std::string path = dir.write("h.kap", w.build());
+    int32_t title = 0;
+    ChartFile *file = nvchFileTitleIdentifyAndOpen(path.c_str(), &title, 1);
+    ASSERT_NE(file, nullptr);
+    LayerInfo i = open_layer(file);
+    ASSERT_EQ(i.result, 0);
+    std::vector<uint8_t> row(40, 0xEE);
+    void *block = row.data();
+    ASSERT_EQ(nvchLayerRasterRead(i.layer, 2, 0, &block), 0);
+
+    // The file closed under its layer: the layer reads nothing, and is
+    // closed once.
+    EXPECT_EQ(nvchFileClose(file), 0);
+    EXPECT_EQ(nvchFileClose(file), -1);
+    EXPECT_EQ(nvchLayerRasterRead(i.layer, 2, 0, &block), -1);
+    double corner = 0;
+    EXPECT_EQ(nvchLayerMapInfoRead(i.layer, nullptr, &corner, nullptr, nullptr, nullptr, nullptr), -1);
+    std::vector<double> red(4);
+    EXPECT_EQ(nvchLayerColorRead(i.layer, "Red", 0, 4, red.data()), -1);
+    LayerInfo orphan = open_layer(file);
+    EXPECT_EQ(orphan.result, -1);
+    EXPECT_EQ(nvchLayerClose(i.layer), 0);
+    EXPECT_EQ(nvchLayerClose(i.layer), -1);
+    EXPECT_EQ(nvchLayerRasterRead(i.layer, 2, 0, &block), -1);
+
+    // Addresses the plug-in never handed out.
+    ChartFile stranger{};
+    LayerHandle *unknown = reinterpret_cast<LayerHandle *>(&stranger);
+    EXPECT_EQ(nvchFileClose(&stranger), -1);
+    EXPECT_EQ(nvchLayerClose(unknown), -1);
+    EXPECT_EQ(nvchLayerRasterRead(unknown, 0, 0, &block), -1);
+    EXPECT_EQ(open_layer(&stranger).result, -1);
+    EXPECT_EQ(nvchFileClose(nullptr), 0);
+    EXPECT_EQ(nvchLayerClose(nullptr), 0);
 }

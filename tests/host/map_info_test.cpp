@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "chart_writer.h"
-#include "host/layer.h"
+#include "host/layer_handle.h"
 #include "nvch.h"
 #include "open_chart.h"
 #include "platform/heap.h"
@@ -113,6 +113,10 @@ TEST(ColourTable, GivesEachComponentScaledToOneAndBlackPastTheColours) {
         else
             EXPECT_EQ(part[i], -1.0) << i;
     }
+    // Past the colours, only the entries asked for are written, as black.
+    std::vector<double> beyond(120, -1.0);
+    EXPECT_EQ(nvchLayerColorRead(c.layer(), "Blue", 100, 105, beyond.data()), 0);
+    for (int i = 0; i < 120; ++i) EXPECT_EQ(beyond[i], i >= 100 && i < 105 ? 0.0 : -1.0) << i;
     int32_t time = 9;
     EXPECT_EQ(nvchLayerColorModTimeGet(c.layer(), nullptr, &time), 0);
     EXPECT_EQ(time, 0);

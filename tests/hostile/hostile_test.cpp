@@ -301,12 +301,17 @@ TEST_F(Hostile, SkewedSizesFarBeyondTheirFiles) {
     EXPECT_EQ(o->chart.reader->mode, RowMode::skewed_tiled);
     EXPECT_EQ(std::count(row.begin(), row.end(), 0xEE), 0);
     EXPECT_LT(tiled_image_bytes(*o->chart.reader->tiled), INT64_C(16) << 20);
-    // Without memory for the tiles, rows are decoded on demand.
+    // Without memory for the tiles, the row is decoded from whole stored
+    // rows, and the tiles are tried again at the next row.
     auto direct = open_chart(write(big.build()));
+    Bytes direct_row(row.size(), 0xEE);
     heap_fail_after(0);
-    EXPECT_EQ(BSB_getrow(direct->chart.height / 2, row.data(), &direct->chart), 0);
+    EXPECT_EQ(BSB_getrow(direct->chart.height / 2, direct_row.data(), &direct->chart), 0);
     heap_fail_after(-1);
-    EXPECT_EQ(direct->chart.reader->mode, RowMode::skewed_direct);
+    EXPECT_EQ(direct->chart.reader->mode, RowMode::skewed_untried);
+    EXPECT_EQ(direct_row, row);
+    EXPECT_EQ(BSB_getrow(direct->chart.height / 2 + 1, direct_row.data(), &direct->chart), 0);
+    EXPECT_EQ(direct->chart.reader->mode, RowMode::skewed_tiled);
 
     // Turned a quarter: the widest stored rows become rows of 8 pixels.
     auto quarter = chart();

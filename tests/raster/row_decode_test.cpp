@@ -253,6 +253,7 @@ TEST(RowLookup, ARecordCutShortByTheEndOfTheFileDeliversItsCompleteRuns) {
     chart.reader = reader.get();
     chart.width = reader->image.width = 10;
     chart.height = reader->image.height = 1;
+    ASSERT_EQ(kap_read_index(reader->image), 0);
     kap::Bytes row(10, 0xEE);
     EXPECT_EQ(BSB_getrow(0, row.data(), &chart), 0);
     EXPECT_EQ(row, (kap::Bytes{6, 6, 6, 2, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));

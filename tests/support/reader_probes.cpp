@@ -22,12 +22,14 @@ int32_t skew_rotate(int32_t a, int32_t b, int32_t *x, int32_t *y, double s, doub
 
 int32_t kap_read_run(StoredImage &image, int32_t *value, int64_t *length) {
     ChartStream *s = image.stream;
-    const uint8_t *p = stream_cursor(s);
+    int64_t available = 0;
+    const uint8_t *start = stream_view(s, stream_tell(s), INT64_C(1) << 20, &available);
+    if (start == nullptr) return kRunEndOfFile;
+    const uint8_t *p = start;
     uint8_t v = 0;
     int32_t count = 0;
-    const int32_t status =
-        parse_run(p, stream_end(s), stored_format(image), v, count);
-    stream_advance_to(s, p);
+    const int32_t status = parse_run(p, start + available, stored_format(image), v, count);
+    stream_seek(s, stream_tell(s) + (p - start));
     if (status != kRunRead) return status;
     *value = v;
     *length = static_cast<int64_t>(count) + 1;
