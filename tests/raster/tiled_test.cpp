@@ -28,29 +28,6 @@ kap::ChartWriter turned(int width, int height, double degrees, int depth = 4) {
     return w;
 }
 
-// The upright image by the definition: each stored row decoded from the
-// file on a zero background, each output pixel the stored pixel its
-// rotation lands on (separately rounded products, truncation), 0 outside.
-Bytes upright_by_definition(const Bytes &file, const kap::ChartWriter &w, const ChartFile &chart) {
-    const ChartReader &r = *chart.reader;
-    std::vector<Bytes> stored;
-    for (int y = 0; y < r.image.height; ++y) {
-        Bytes row(static_cast<size_t>(r.image.width), 0);
-        kap::decode_row_by_definition(file, w.depth, w.rows_per_entry, y, row);
-        stored.push_back(std::move(row));
-    }
-    Bytes out(static_cast<size_t>(chart.width) * chart.height);
-    const double s = std::sin(r.skew.angle), c = std::cos(r.skew.angle);
-    for (int32_t row = 0; row < chart.height; ++row)
-        for (int32_t i = 0; i < chart.width; ++i) {
-            const double a = r.skew.min_x + i, b = r.skew.min_y + row;
-            const auto x = static_cast<int64_t>(a * c - b * s), y = static_cast<int64_t>(b * c + a * s);
-            const bool inside = x >= 0 && x < r.image.width && y >= 0 && y < r.image.height;
-            out[static_cast<size_t>(row) * chart.width + i] = inside ? stored[static_cast<size_t>(y)][static_cast<size_t>(x)] : 0;
-        }
-    return out;
-}
-
 // Every row through BSB_getrow with the chart's tiles made with `options`.
 Bytes rows_with(OpenedChart &o, const TiledOptions &options) {
     ChartReader &r = *o.chart.reader;

@@ -1,5 +1,9 @@
 #include "reader_probes.h"
 
+#include <cmath>
+#include <vector>
+
+#include "chart/chart_reader.h"
 #include "raster/run_decode.h"
 #include "raster/skew.h"
 
@@ -42,3 +46,24 @@ std::string kernel_missing(std::optional<SkewKernel> kernel) {
     if (skew_kernel_runs(*kernel)) return "";
     return std::string("this processor lacks ") + k.needs + ", which " + k.name + " needs";
 }
+
+kap::Bytes upright_by_definition(const kap::Bytes &file, const kap::ChartWriter &w, const ChartFile &chart) {
+    const ChartReader &r = *chart.reader;
+    std::vector<kap::Bytes> stored;
+    for (int y = 0; y < r.image.height; ++y) {
+        kap::Bytes row(static_cast<size_t>(r.image.width), 0);
+        kap::decode_row_by_definition(file, w.depth, w.rows_per_entry, y, row);
+        stored.push_back(std::move(row));
+    }
+    kap::Bytes out(static_cast<size_t>(chart.width) * chart.height);
+    const double s = std::sin(r.skew.angle), c = std::cos(r.skew.angle);
+    for (int32_t row = 0; row < chart.height; ++row)
+        for (int32_t i = 0; i < chart.width; ++i) {
+            const double a = r.skew.min_x + i, b = r.skew.min_y + row;
+            const auto x = static_cast<int64_t>(a * c - b * s), y = static_cast<int64_t>(b * c + a * s);
+            const bool inside = x >= 0 && x < r.image.width && y >= 0 && y < r.image.height;
+            out[static_cast<size_t>(row) * chart.width + i] = inside ? stored[static_cast<size_t>(y)][static_cast<size_t>(x)] : 0;
+        }
+    return out;
+}
+

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "bsb.h"
+#include "chart_writer.h"
 #include "raster/kernels.h"
 #include "raster/stored_image.h"
 
@@ -24,3 +26,9 @@ std::string kernel_missing(std::optional<SkewKernel> kernel);
 
 // Kernels by name in test names and messages.
 inline void PrintTo(SkewKernel kernel, std::ostream *os) { *os << skew_kernel_info(kernel).name; }
+
+// The upright image of an open skewed chart by the definition, from the
+// file's bytes (`w` wrote them): each stored row decoded from the file on a
+// zero background, each output pixel the stored pixel its rotation lands
+// on (separately rounded products, truncation), 0 outside.
+kap::Bytes upright_by_definition(const kap::Bytes &file, const kap::ChartWriter &w, const ChartFile &chart);
