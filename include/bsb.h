@@ -81,6 +81,54 @@ NVCH_API void BSB_set_memory_budget(int64_t bytes);
 NVCH_API void BSB_useWGS84(void);
 NVCH_API void BSB_useSphere(void);
 
+/* What a chart knows, for hosts and tools. Texts are written into the
+ * caller's buffer: at most size - 1 bytes and a NUL; the result is the
+ * text's full length (a size that is too small gives a cut text), or -1
+ * when there is nothing to write (no such record, field or palette) or an
+ * argument is unusable (a null or closed chart, null buffers, negative
+ * counts or sizes). Nothing crosses the library boundary to be freed. */
+
+/* The n-th (from 0) header record named `name` ("KNP", "REF", "PLY",
+ * "DTM", ...: three letters), as the reader keeps it (continuation lines
+ * joined), without its line end: e.g. "PLY/1,44.53,-75.93". */
+NVCH_API int32_t BSB_get_record(const ChartFile *chart, const char *name,
+                                int32_t n, char *text, int32_t size);
+
+/* The value of field `key` in the first record named `name`, as the
+ * reader's own lookup reads it, without the record's line end: ("KNP",
+ * "SC") gives "15000". */
+NVCH_API int32_t BSB_get_field(const ChartFile *chart, const char *name,
+                               const char *key, char *text, int32_t size);
+
+/* The palette `name` ("RGB", "DAY", "DSK", "NGT", "NGR", "GRY", "PRC",
+ * "PRG") in the layout of the ChartFile's palette: entry i for pixel value
+ * i, unlisted entries 0, at most `size` entries written (a chart has
+ * (1 << depth) + 1). Returns its entry count as color_count counts the
+ * "RGB" one (its records plus 1), or -1 when the chart has no such
+ * palette. "RGB" gives exactly the ChartFile's palette (entry 0 white
+ * unless listed). */
+NVCH_API int32_t BSB_get_palette(const ChartFile *chart, const char *name,
+                                 uint8_t *red, uint8_t *green, uint8_t *blue,
+                                 int32_t size);
+
+/* `count` positions of the delivered image (x right, y down, in pixels,
+ * in the convention of the map information: (0, 0) is the point whose map
+ * coordinates are upper_left_x, upper_left_y) to latitude and longitude in
+ * degrees in the geographic system of the chart's coordinate system (WGS
+ * 84, the chart's datum shift applied, as the map information is), and
+ * back. Longitudes come out in -180..180; going in, a longitude is taken
+ * on the side of the 180th meridian where the chart lies. A skewed chart
+ * served as stored (skew correction off) is placed through its turn. A
+ * position the projection cannot take gives NaN. 0, or -1 when the chart
+ * has no projection the library can invert: a chart placed by an "ARC"
+ * record has none. */
+NVCH_API int32_t BSB_pixel_to_latlon(const ChartFile *chart, int32_t count,
+                                     const double *x, const double *y,
+                                     double *lat, double *lon);
+NVCH_API int32_t BSB_latlon_to_pixel(const ChartFile *chart, int32_t count,
+                                     const double *lat, const double *lon,
+                                     double *x, double *y);
+
 /* The kernels this library runs on this processor, for reports such as
  * "avx2_blocks (skewed serving), plain (run decoding)". Writes at most
  * size - 1 bytes and a NUL into `text`; returns the text's full length, or

@@ -68,12 +68,19 @@ int32_t turn_upright(ChartFile *chart, double degrees) {
 }
 
 // Turns skew on when the "KNP" record's SK field reads as a non-zero,
-// finite angle and the skew switch is on.
+// finite angle and the skew switch is on. With the switch off, the turn is
+// still known (the chart is served as stored): its pixels are placed on
+// the earth through it.
 int32_t read_skew(ChartFile *chart, const char *knp) {
     FieldText value = kap_get_field(knp, "SK", 1);
     if (!value) return 0;
     const double degrees = text_to_double(value.get());
-    if (degrees == 0.0 || !std::isfinite(degrees) || skew_switch == 0) return 0;
+    if (degrees == 0.0 || !std::isfinite(degrees)) return 0;
+    if (skew_switch == 0) {
+        ChartReader &r = *chart->reader;
+        if (skew_setup(&r.skew, r.image.width, r.image.height, degrees) != kSkewTurned) r.skew = SkewGeometry{};
+        return 0;
+    }
     return turn_upright(chart, degrees);
 }
 
@@ -111,8 +118,14 @@ int32_t chart_open_sequence(ChartFile *chart) {
     const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return -1;
     if (read_skew(chart, knp) != 0) return -1;
-    const PixelMove move = chart_is_skewed(reader) ? PixelMove{move_to_upright, &reader->skew} : PixelMove{};
-    return georeference_chart(chart, h, move);
+    const PixelMove upright{move_to_upright, &reader->skew};
+    if (georeference_chart(chart, h, chart_is_skewed(reader) ? upright : PixelMove{}, &reader->map) != 0) return -1;
+    // Served as stored though turned: the map information describes the
+    // stored grid as the format has it; the frame is the upright one.
+    if (chart_is_stored_turned(reader) && reader->map.invertible &&
+        georeference_frame(h, upright, &reader->map) != 0)
+        reader->map = MapFrame{};
+    return 0;
 }
 
 int32_t chart_open_stream(ChartFile *chart, ChartStream *stream) {

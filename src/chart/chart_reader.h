@@ -8,6 +8,7 @@
 #include "bsb.h"
 #include "common/budget.h"
 #include "common/header_records.h"
+#include "georef/map_frame.h"
 #include "raster/row_decode.h"
 #include "raster/skew.h"
 #include "raster/stored_image.h"
@@ -30,10 +31,17 @@ struct ChartReader {
     StoredImage image;               // the file, its depth, stored size and row index
     HeaderLines header;
     RowMode mode = RowMode::stored;
-    SkewGeometry skew;               // the turn, when the chart is served upright
+    SkewGeometry skew;               // the turn (angle 0: none), whether served upright or as stored
+    MapFrame map;                    // where the pixels lie on the earth
     RowScratch scratch;              // a stored row, for direct decoding
     EntryWalk walk;
     TiledImage *tiled = nullptr;     // in tiled mode: the stored image's index and tiles
 };
 
 inline bool chart_is_skewed(const ChartReader *reader) { return reader->mode != RowMode::stored; }
+
+// A chart stored turned by a skew angle but served as stored (skew
+// correction off): its pixels are placed on the earth through the turn.
+inline bool chart_is_stored_turned(const ChartReader *reader) {
+    return reader->mode == RowMode::stored && reader->skew.angle != 0;
+}

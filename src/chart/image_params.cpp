@@ -22,14 +22,14 @@ int32_t depth_byte_before_index(ChartReader *reader) {
     return stream_getc(reader->image.stream);
 }
 
-// Stores one "RGB" record: index, red, green, blue. Records with fewer
+// Stores one palette record: index, red, green, blue. Records with fewer
 // than four numbers, or an index outside the arrays, store nothing.
-void store_palette_entry(ChartFile *chart, const char *record, int32_t entries) {
+void store_palette_entry(const PaletteArrays &p, const char *record, const char *palette) {
     FieldText copy(text_copy(record, 399));
     if (!copy) return;
     char *cursor = copy.get();
     const char *name = next_token(&cursor, "/");
-    if (name == nullptr || std::strncmp(name, "RGB", 3) != 0) return;
+    if (name == nullptr || std::strncmp(name, palette, 3) != 0) return;
     int32_t numbers[4];
     for (int32_t &n : numbers) {
         const char *token = next_token(&cursor, ",");
@@ -37,16 +37,17 @@ void store_palette_entry(ChartFile *chart, const char *record, int32_t entries) 
         n = text_to_int(token);
     }
     const int32_t index = numbers[0];
-    if (index < 0 || index >= entries) return;
-    chart->palette_red[index] = static_cast<uint8_t>(numbers[1] & 0xFF);
-    chart->palette_green[index] = static_cast<uint8_t>(numbers[2] & 0xFF);
-    chart->palette_blue[index] = static_cast<uint8_t>(numbers[3] & 0xFF);
+    if (index < 0 || index >= p.entries) return;
+    p.red[index] = static_cast<uint8_t>(numbers[1] & 0xFF);
+    p.green[index] = static_cast<uint8_t>(numbers[2] & 0xFF);
+    p.blue[index] = static_cast<uint8_t>(numbers[3] & 0xFF);
 }
 
-bool is_rgb_record(const char *record) {
+bool is_palette_record(const char *record, const char *palette) {
     // The name is the text before the first slash (leading slashes skipped).
-    // Since "RGB" holds no slash, comparing the unsplit text is the same.
-    return std::strncmp(record + std::strspn(record, "/"), "RGB", 3) == 0;
+    // Since a palette's name holds no slash, comparing the unsplit text is
+    // the same.
+    return std::strncmp(record + std::strspn(record, "/"), palette, 3) == 0;
 }
 
 }  // namespace
@@ -133,14 +134,17 @@ int32_t kap_read_palette(ChartFile *chart) {
     chart->palette_red = red;
     chart->palette_green = green;
     chart->palette_blue = blue;
+    chart->color_count = palette_from_records(reader->header, "RGB", {red, green, blue, entries}) + 1;
+    return 0;
+}
 
+int32_t palette_from_records(const HeaderLines &h, const char *name, const PaletteArrays &arrays) {
+    if (name == nullptr || std::strlen(name) != 3 || std::strchr(name, '/') != nullptr) return 0;
     int32_t tally = 0;
-    const HeaderLines &h = reader->header;
     for (int32_t i = 0; i < h.count; ++i) {
-        if (!is_rgb_record(h.lines[i])) continue;
-        store_palette_entry(chart, h.lines[i], entries);
+        if (!is_palette_record(h.lines[i], name)) continue;
+        store_palette_entry(arrays, h.lines[i], name);
         ++tally;
     }
-    chart->color_count = tally + 1;
-    return 0;
+    return tally;
 }

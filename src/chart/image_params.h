@@ -28,6 +28,20 @@ int32_t kap_check_size(const ChartFile *chart);
 // memory runs out (nothing is then left allocated).
 int32_t kap_read_palette(ChartFile *chart);
 
+// A palette's arrays: entry i for pixel value i.
+struct PaletteArrays {
+    uint8_t *red;
+    uint8_t *green;
+    uint8_t *blue;
+    int32_t entries;
+};
+
+// Stores the records of the palette `name` ("RGB", "DAY", "NGT", ...: three
+// letters) into the arrays, each "NAME/index,red,green,blue" where its
+// index lies inside them. Returns the number of its records (0 for a name
+// of another length).
+int32_t palette_from_records(const HeaderLines &header, const char *name, const PaletteArrays &arrays);
+
 // Entries in each palette array of a chart with this depth.
 int32_t palette_length(int32_t depth);
 

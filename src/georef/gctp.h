@@ -22,6 +22,22 @@ long alberforint(double r_maj, double r_min, double lat1, double lat2, double lo
                  double false_east, double false_north);
 long alberfor(double lon, double lat, double *x, double *y);
 
+long merinvint(double r_maj, double r_min, double center_lon, double center_lat, double false_east,
+               double false_north);
+long merinv(double x, double y, double *lon, double *lat);
+long tminvint(double r_maj, double r_min, double scale_fact, double center_lon, double center_lat,
+              double false_east, double false_north);
+long tminv(double x, double y, double *lon, double *lat);
+long polyinvint(double r_maj, double r_min, double center_lon, double center_lat, double false_east,
+                double false_north);
+long polyinv(double x, double y, double *lon, double *lat);
+long lamccinvint(double r_maj, double r_min, double lat1, double lat2, double c_lon, double c_lat,
+                 double false_east, double false_north);
+long lamccinv(double x, double y, double *lon, double *lat);
+long alberinvint(double r_maj, double r_min, double lat1, double lat2, double lon0, double lat0,
+                 double false_east, double false_north);
+long alberinv(double x, double y, double *lon, double *lat);
+
 // GCTP's own longitude step, renamed in its object file at build time so
 // that the library's transforms call the switchable step (adjust_lon) instead.
 double gctp_library_adjust_lon(double x);

@@ -92,9 +92,9 @@ void shift_and_wrap(double **table, int32_t n, DatumShift shift) {
     }
 }
 
-// The projection named by the "KNP" record's PR and PP fields, or null
-// after a message.
-ForwardTransform projection_of(const HeaderLines &h) {
+// The projection named by the "KNP" record's PR and PP fields, set up
+// forward, or null after a message.
+ForwardTransform projection_of(const HeaderLines &h, ProjectionSpec *spec) {
     const char *knp = kap_find_record(h, "KNP");
     FieldText name = knp ? kap_get_field(knp, "PR", 1) : nullptr;
     FieldText meridian = knp ? kap_get_field(knp, "PP", 1) : nullptr;
@@ -102,7 +102,17 @@ ForwardTransform projection_of(const HeaderLines &h) {
         std::fputs("KNP record lacks PR or PP: cannot set up the projection\n", stderr);
         return nullptr;
     }
-    return setup_projection(name.get(), text_to_double(meridian.get()), h);
+    return setup_projection(name.get(), text_to_double(meridian.get()), h, spec);
+}
+
+// The middle of the points' longitudes, as wrapped.
+double middle_longitude(double *const *table, int32_t n) {
+    double smallest = table[3][0], largest = table[3][0];
+    for (int32_t i = 1; i < n; ++i) {
+        smallest = std::fmin(smallest, table[3][i]);
+        largest = std::fmax(largest, table[3][i]);
+    }
+    return (smallest + largest) / 2;
 }
 
 bool project_points(ForwardTransform transform, double **table, double **projected, int32_t n) {
@@ -116,27 +126,27 @@ bool project_points(ForwardTransform transform, double **table, double **project
 
 // The pixel sizes, the origin point and the corner, from pixel positions
 // `pixels` and the points' projections.
-int32_t fit_corner(ChartFile *chart, ForwardTransform transform, double **table, double **pixels,
-                   double **projected, int32_t n) {
+int32_t fit_corner(MapFrame &frame, ForwardTransform transform, double **table, double **pixels, double **projected,
+                   int32_t n) {
     const double sx = fit_pixel_scale(pixels, projected, 0, n);
     const double sy = fit_pixel_scale(pixels, projected, 1, n);
-    chart->pixel_size_x = sx > 0 ? sx : -sx;
-    chart->pixel_size_y = sy > 0 ? sy : -sy;
+    frame.pixel_size_x = sx > 0 ? sx : -sx;
+    frame.pixel_size_y = sy > 0 ? sy : -sy;
     const int32_t h = nearest_ref_to_origin(pixels, n);
-    if (transform(table[3][h] * kDegreesToRadians, table[2][h] * kDegreesToRadians, &chart->upper_left_x,
-                  &chart->upper_left_y) != 0) {
+    if (transform(table[3][h] * kDegreesToRadians, table[2][h] * kDegreesToRadians, &frame.upper_left_x,
+                  &frame.upper_left_y) != 0) {
         std::fputs("failed to get projected coords for ref points\n", stderr);
         return -1;
     }
-    chart->upper_left_x -= pixels[0][h] * chart->pixel_size_x;
-    chart->upper_left_y += pixels[1][h] * chart->pixel_size_y;
+    frame.upper_left_x -= pixels[0][h] * frame.pixel_size_x;
+    frame.upper_left_y += pixels[1][h] * frame.pixel_size_y;
     return 0;
 }
 
 // Projects and fits; the matrices are made and released here.
-int32_t fit_to_points(ChartFile *chart, const HeaderLines &header, const RefPoints &points, PixelMove move) {
+int32_t fit_to_points(MapFrame &frame, const HeaderLines &header, const RefPoints &points, PixelMove move) {
     const int32_t n = points.count;
-    ForwardTransform transform = projection_of(header);
+    ForwardTransform transform = projection_of(header, &frame.projection);
     if (transform == nullptr) return -1;
     double **projected = matrix(0, 1, 0, n - 1);
     if (projected == nullptr) return -1;   // matrix has said why
@@ -152,7 +162,7 @@ int32_t fit_to_points(ChartFile *chart, const HeaderLines &header, const RefPoin
             }
             pixels = rotated;
         }
-        if (pixels != nullptr) result = fit_corner(chart, transform, points.table, pixels, projected, n);
+        if (pixels != nullptr) result = fit_corner(frame, transform, points.table, pixels, projected, n);
         if (rotated) release_matrix(rotated, 0, 3, 0, n - 1);
     }
     release_matrix(projected, 0, 1, 0, n - 1);
@@ -251,8 +261,8 @@ int32_t nearest_ref_to_origin(double *const *pixels, int32_t count) {
     return best;
 }
 
-int32_t georeference_chart(ChartFile *chart, const HeaderLines &h, PixelMove move) {
-    if (apply_arc_record(chart, h) == 0) return 0;
+int32_t georeference_frame(const HeaderLines &h, PixelMove move, MapFrame *frame) {
+    *frame = MapFrame{};
     const DatumShift shift = read_datum_shift(h);
     RefPoints points;
     if (read_ref_points(h.lines, h.count, &points) != 0) return -1;
@@ -262,7 +272,22 @@ int32_t georeference_chart(ChartFile *chart, const HeaderLines &h, PixelMove mov
     }
     shift_and_wrap(points.table, points.count, shift);
     set_lon_normalisation(0);
-    const int32_t result = fit_to_points(chart, h, points, move);
+    frame->center_longitude = middle_longitude(points.table, points.count);
+    const int32_t result = fit_to_points(*frame, h, points, move);
     release_ref_points(&points);
+    frame->invertible = result == 0;
     return result;
+}
+
+int32_t georeference_chart(ChartFile *chart, const HeaderLines &h, PixelMove move, MapFrame *frame) {
+    if (apply_arc_record(chart, h) == 0) {
+        *frame = MapFrame{};   // placed as the record says, in no projection the library knows
+        return 0;
+    }
+    if (georeference_frame(h, move, frame) != 0) return -1;
+    chart->upper_left_x = frame->upper_left_x;
+    chart->upper_left_y = frame->upper_left_y;
+    chart->pixel_size_x = frame->pixel_size_x;
+    chart->pixel_size_y = frame->pixel_size_y;
+    return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "bsb.h"
 #include "common/header_records.h"
+#include "georef/map_frame.h"
 
 // The reference points: rows 0 to 3 of `table` hold pixel x, pixel y,
 // latitude and longitude (degrees); column k holds point k + 1.
@@ -23,9 +24,16 @@ struct PixelMove {
     const void *context = nullptr;
 };
 
-// Sets upper_left_x/y and pixel_size_x/y of `chart` from its `header`: 0,
-// or -1 after a message on standard error when the chart cannot be placed.
-int32_t georeference_chart(ChartFile *chart, const HeaderLines &header, PixelMove move);
+// Sets upper_left_x/y and pixel_size_x/y of `chart` from its `header`, and
+// the frame that turns its pixels into latitudes and longitudes and back
+// (none for a chart placed by its "ARC" record): 0, or -1 after a message
+// on standard error when the chart cannot be placed.
+int32_t georeference_chart(ChartFile *chart, const HeaderLines &header, PixelMove move, MapFrame *frame);
+
+// The frame alone, fitted to the reference points moved by `move`: for a
+// chart delivered as stored whose pixels are placed through its turn.
+// 0, or -1 after a message.
+int32_t georeference_frame(const HeaderLines &header, PixelMove move, MapFrame *frame);
 
 // 0 when the "ARC" record gave all of UX, UY, DX, DY (stored as written),
 // 1 when it is missing or incomplete.

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "common/angles.h"
 #include "common/process_state.h"
@@ -43,59 +42,110 @@ bool knp_angle(const char *knp, const char *key, double *radians) {
 }
 
 // Albers takes its parallels and origin from the "KNP" fields P5, P6, P1.
-// Returns the set-up's status, or nothing when a field is missing.
-std::optional<long> setup_albers(const char *name, double central_meridian, const HeaderLines &h, Axes axes) {
-    if (begins_with(name, "ALBERS SPHERIC")) axes = spheroid(kSphere);
+// False when a field is missing.
+bool albers_fields(const HeaderLines &h, ProjectionSpec *spec) {
     const char *knp = kap_find_record(h, "KNP");
-    if (knp == nullptr) return std::nullopt;
-    double origin = 0, parallel1 = 0, parallel2 = 0;
-    if (!knp_angle(knp, "P1", &origin)) {
+    if (knp == nullptr) return false;
+    if (!knp_angle(knp, "P1", &spec->origin)) {
         std::fputs("Failed to find P1 for Albers\n", stderr);
-        return std::nullopt;
+        return false;
     }
-    if (!knp_angle(knp, "P5", &parallel1) || !knp_angle(knp, "P6", &parallel2)) return std::nullopt;
-    return alberforint(axes.a, axes.b, parallel1, parallel2, central_meridian, origin, 0, 0);
+    return knp_angle(knp, "P5", &spec->parallel1) && knp_angle(knp, "P6", &spec->parallel2);
+}
+
+// The projection library with both report channels off (it prints
+// nothing), and the ellipsoid of `spec`.
+Axes start(const ProjectionSpec &spec) {
+    char no_file[] = "none";
+    init(4, 4, no_file, no_file);
+    return spheroid(spec.sphere ? kSphere : kGrs1980);
 }
 
 }  // namespace
 
-ForwardTransform setup_projection(char *name, double central_meridian, const HeaderLines &header) {
+bool projection_spec(char *name, double central_meridian, const HeaderLines &header, ProjectionSpec *spec) {
     text_upcase(name);
-    char no_file[] = "none";
-    init(4, 4, no_file, no_file);   // both report channels off: GCTP prints nothing
-    const Axes axes = spheroid(kGrs1980);
-    const double meridian = central_meridian * kDegreesToRadians;
-
-    long status = 0;
-    ForwardTransform transform = nullptr;
+    *spec = ProjectionSpec{};
+    spec->central_meridian = central_meridian * kDegreesToRadians;
     if (begins_with(name, "MERCATOR")) {
-        // Always centred on Greenwich with true scale at the equator.
-        mercator_lts = 0.0;
-        status = merforint(axes.a, axes.b, 0, 0, 0, 0);
-        transform = merfor;
+        spec->kind = ProjectionKind::mercator;
     } else if (begins_with(name, "UNIVERSAL TRANS") || begins_with(name, "TRANSVERSE MERC") ||
                begins_with(name, "UTM") || begins_with(name, "TM")) {
-        status = tmforint(axes.a, axes.b, 0.9996, meridian, 0, 0, 0);
-        transform = tmfor;
+        spec->kind = ProjectionKind::transverse_mercator;
     } else if (begins_with(name, "POLYCONIC")) {
-        status = polyforint(axes.a, axes.b, meridian, 0, 0, 0);
-        transform = polyfor;
+        spec->kind = ProjectionKind::polyconic;
     } else if (begins_with(name, "LAMBERT CONFORMAL CONIC")) {
-        status = lamccforint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
-        transform = lamccfor;
+        spec->kind = ProjectionKind::lambert_conformal_conic;
     } else if (begins_with(name, "ALBERS")) {
-        const std::optional<long> albers = setup_albers(name, meridian, header, axes);
-        if (!albers) return nullptr;   // a missing field, reported above where it is
-        status = *albers;
-        transform = alberfor;
+        spec->kind = ProjectionKind::albers;
+        spec->sphere = begins_with(name, "ALBERS SPHERIC");
+        if (!albers_fields(header, spec)) return false;   // a missing field, reported above where it is
     } else {
         std::fprintf(stderr, "%s not supported yet.\n", name);
-        return nullptr;
+        return false;
     }
+    return true;
+}
+
+long projection_setup_forward(const ProjectionSpec &spec, ForwardTransform *transform) {
+    const Axes axes = start(spec);
+    const double meridian = spec.central_meridian;
+    switch (spec.kind) {
+        case ProjectionKind::mercator:
+            // Always centred on Greenwich with true scale at the equator.
+            *transform = merfor;
+            return merforint(axes.a, axes.b, 0, 0, 0, 0);
+        case ProjectionKind::transverse_mercator:
+            *transform = tmfor;
+            return tmforint(axes.a, axes.b, 0.9996, meridian, 0, 0, 0);
+        case ProjectionKind::polyconic:
+            *transform = polyfor;
+            return polyforint(axes.a, axes.b, meridian, 0, 0, 0);
+        case ProjectionKind::lambert_conformal_conic:
+            *transform = lamccfor;
+            return lamccforint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
+        case ProjectionKind::albers:
+            *transform = alberfor;
+            return alberforint(axes.a, axes.b, spec.parallel1, spec.parallel2, meridian, spec.origin, 0, 0);
+    }
+    return -1;
+}
+
+long projection_setup_inverse(const ProjectionSpec &spec, InverseTransform *transform) {
+    const Axes axes = start(spec);
+    const double meridian = spec.central_meridian;
+    switch (spec.kind) {
+        case ProjectionKind::mercator:
+            *transform = merinv;
+            return merinvint(axes.a, axes.b, 0, 0, 0, 0);
+        case ProjectionKind::transverse_mercator:
+            *transform = tminv;
+            return tminvint(axes.a, axes.b, 0.9996, meridian, 0, 0, 0);
+        case ProjectionKind::polyconic:
+            *transform = polyinv;
+            return polyinvint(axes.a, axes.b, meridian, 0, 0, 0);
+        case ProjectionKind::lambert_conformal_conic:
+            *transform = lamccinv;
+            return lamccinvint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
+        case ProjectionKind::albers:
+            *transform = alberinv;
+            return alberinvint(axes.a, axes.b, spec.parallel1, spec.parallel2, meridian, spec.origin, 0, 0);
+    }
+    return -1;
+}
+
+ForwardTransform setup_projection(char *name, double central_meridian, const HeaderLines &header,
+                                  ProjectionSpec *kept) {
+    ProjectionSpec spec;
+    if (!projection_spec(name, central_meridian, header, &spec)) return nullptr;
+    ForwardTransform transform = nullptr;
+    const long status = projection_setup_forward(spec, &transform);
+    if (spec.kind == ProjectionKind::mercator) mercator_lts = 0.0;
     // A refused set-up leaves GCTP with an earlier chart's parameters.
     if (status != 0) {
         std::fprintf(stderr, "%s projection refused its parameters\n", name);
         return nullptr;
     }
+    if (kept != nullptr) *kept = spec;
     return transform;
 }

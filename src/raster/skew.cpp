@@ -81,3 +81,15 @@ void skew_ref_points(double **points, int32_t count, const SkewGeometry &g) {
         points[1][i] = static_cast<double>(p.y - g.min_y);
     }
 }
+
+void skew_stored_to_upright(const SkewGeometry &g, double x, double y, double *u, double *v) {
+    const double s = std::sin(-g.angle), c = std::cos(-g.angle);   // as forward() turns stored positions
+    *u = (x * c - y * s) - g.min_x;
+    *v = (y * c + x * s) - g.min_y;
+}
+
+void skew_upright_to_stored(const SkewGeometry &g, double u, double v, double *x, double *y) {
+    const double a = u + g.min_x, b = v + g.min_y;
+    *x = a * g.cos - b * g.sin;
+    *y = b * g.cos + a * g.sin;
+}

@@ -60,6 +60,14 @@ int32_t skew_setup(SkewGeometry *geometry, int32_t width, int32_t height, double
 int32_t skew_getrow(const SkewGeometry &geometry, int32_t stored_width, int32_t stored_height, int32_t row,
                     uint8_t *buffer, SourceRowProvider provider, void *context);
 
+// The continuous form of the turn, for positions that are not whole
+// pixels: a stored position to the upright image (F, without the
+// truncation, less the smallest corner) and back (G from the upright
+// position and the corner, without the truncation). The same products as
+// the truncated forms.
+void skew_stored_to_upright(const SkewGeometry &geometry, double x, double y, double *u, double *v);
+void skew_upright_to_stored(const SkewGeometry &geometry, double u, double v, double *x, double *y);
+
 // Moves reference pixel positions (row 0: x, row 1: y of `points`, columns
 // 0 .. count-1) into the upright output image.
 void skew_ref_points(double **points, int32_t count, const SkewGeometry &geometry);

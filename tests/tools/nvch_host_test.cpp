@@ -212,6 +212,38 @@ TEST(CommandLineHost, DescribesEachRealChartAsItsReferenceTablesSay) {
     }
 }
 
+TEST(CommandLineHost, SaysWhatEachRealChartKnowsOfItself) {
+    // The header's own words, the eight palettes, the outline as its "PLY"
+    // records give it, and corners that the projection puts where the
+    // reference map information says.
+    REQUIRE_REAL_CHARTS();
+    const Outcome r = host("info " + quoted(real_chart("11361_2.KAP")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\nchart: SOUTHWEST PASS (number 58), scale 1:40000\n"
+                         "edition: 02/01/2006; notice: 09/15/2007\n"
+                         "datum: NAD83; projection: MERCATOR; units: FEET; sounding datum: MEAN LOWER LOW WATER\n"
+                         "palettes: RGB DAY DSK NGT NGR GRY PRC PRG\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\noutline (latitude, longitude): 28.87394722, -89.46102500; 28.93355833, -89.46102500; "
+                         "28.93355833, -89.40819167; 28.87394722, -89.40819167\n"),
+              std::string::npos)
+        << r.out;
+    // Mercator x is a lambda on the equator's radius: the upper-left
+    // corner's longitude against the reference corner.
+    const Outcome j = host("info " + quoted(real_chart("11361_2.KAP")) + " --json");
+    ASSERT_EQ(j.status, 0);
+    const auto corners = j.out.find("\"corners\":[[");
+    ASSERT_NE(corners, std::string::npos) << j.out;
+    const double lat = std::strtod(j.out.c_str() + corners + 12, nullptr);
+    const double lon = std::strtod(j.out.c_str() + j.out.find(',', corners + 12) + 1, nullptr);
+    EXPECT_NEAR(6378137.0 * lon * 0.017453292519943295, -9959235.031, 0.01);
+    EXPECT_NEAR(lat, 28.937288, 1e-5);
+    EXPECT_NE(j.out.find("\"scale\":40000,"), std::string::npos);
+    EXPECT_NE(j.out.find("\"palettes\":[\"RGB\",\"DAY\",\"DSK\",\"NGT\",\"NGR\",\"GRY\",\"PRC\",\"PRG\"]"),
+              std::string::npos);
+}
+
 TEST(CommandLineHost, DumpsTheReferencePixelsOfEachRealChart) {
     REQUIRE_REAL_CHARTS();
     TempDir dir;

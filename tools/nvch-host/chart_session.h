@@ -25,6 +25,8 @@ public:
     ChartSession(const ChartSession &) = delete;
     ChartSession &operator=(const ChartSession &) = delete;
 
+    const ChartFile *file() const { return file_; }
+    const NvchExports &exports() const { return nvch_; }
     std::vector<std::string> layer_names();
     bool open_layer(const std::string &name);
     int32_t width() const { return width_; }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chart_facts.h"
 #include "chart_session.h"
 #include "georeference.h"
 #include "json.h"
@@ -65,6 +66,70 @@ std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options 
 
 namespace {
 
+std::string or_none(const std::optional<std::string> &text) { return text ? *text : "(none)"; }
+
+std::string lat_lon_text(const LatLon &p) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.8f, %.8f", p.lat, p.lon);
+    return text;
+}
+
+void print_facts_text(const ChartFacts &f) {
+    std::printf("chart: %s (number %s), scale 1:%s\n", or_none(f.name).c_str(), or_none(f.number).c_str(),
+                or_none(f.scale).c_str());
+    std::printf("edition: %s; notice: %s\n", or_none(f.edition).c_str(), or_none(f.notice).c_str());
+    std::printf("datum: %s; projection: %s; units: %s; sounding datum: %s\n", or_none(f.datum).c_str(),
+                or_none(f.projection).c_str(), or_none(f.units).c_str(), or_none(f.sounding_datum).c_str());
+    std::printf("palettes:");
+    for (const std::string &p : f.palettes) std::printf(" %s", p.c_str());
+    std::printf("\n");
+    if (f.corners) {
+        const char *names[4] = {"upper-left", "upper-right", "lower-right", "lower-left"};
+        std::printf("corners (latitude, longitude):");
+        for (int k = 0; k < 4; ++k) std::printf("%s %s %s", k ? ";" : "", names[k], lat_lon_text((*f.corners)[k]).c_str());
+        std::printf("\n");
+    } else {
+        std::printf("corners (latitude, longitude): (none: the chart has no projection to invert)\n");
+    }
+    std::printf("outline (latitude, longitude):");
+    for (size_t k = 0; k < f.outline.size(); ++k) std::printf("%s %s", k ? ";" : "", lat_lon_text(f.outline[k]).c_str());
+    std::printf("%s\n", f.outline.empty() ? " (none)" : "");
+}
+
+JsonObject facts_json(const ChartFacts &f) {
+    JsonObject j;
+    const auto text_or_null = [&j](const char *key, const std::optional<std::string> &v) {
+        if (v)
+            j.text(key, *v);
+        else
+            j.null(key);
+    };
+    text_or_null("name", f.name);
+    text_or_null("number", f.number);
+    if (f.scale)
+        j.number("scale", std::strtod(f.scale->c_str(), nullptr));
+    else
+        j.null("scale");
+    text_or_null("edition", f.edition);
+    text_or_null("notice", f.notice);
+    text_or_null("datum", f.datum);
+    text_or_null("projection", f.projection);
+    text_or_null("units", f.units);
+    text_or_null("sounding_datum", f.sounding_datum);
+    j.texts("palettes", f.palettes);
+    std::vector<std::vector<double>> corners;
+    if (f.corners)
+        for (const LatLon &p : *f.corners) corners.push_back({p.lat, p.lon});
+    if (f.corners)
+        j.number_rows("corners", corners);
+    else
+        j.null("corners");
+    std::vector<std::vector<double>> outline;
+    for (const LatLon &p : f.outline) outline.push_back({p.lat, p.lon});
+    j.number_rows("outline", outline);
+    return j;
+}
+
 void print_info_text(const Options &o, int32_t title, ChartSession &s, const std::vector<std::string> &layers) {
     std::printf("file: %s\n", o.chart.c_str());
     std::printf("title index: %d (BSB Format)\n", title);
@@ -83,6 +148,7 @@ void print_info_text(const Options &o, int32_t title, ChartSession &s, const std
         std::printf("  %3zu: %3d %3d %3d\n", i, colours[i].red, colours[i].green, colours[i].blue);
     const auto wkt = s.coordinate_system();
     std::printf("coordinate system: %s\n", wkt ? wkt->c_str() : "(none)");
+    print_facts_text(read_chart_facts(s.exports(), s.file(), s.width(), s.height()));
 }
 
 void print_info_json(const Options &o, int32_t title, ChartSession &s, const std::vector<std::string> &layers) {
@@ -117,6 +183,7 @@ void print_info_json(const Options &o, int32_t title, ChartSession &s, const std
         j.text("coordinate_system", *wkt);
     else
         j.null("coordinate_system");
+    j.object("chart", facts_json(read_chart_facts(s.exports(), s.file(), s.width(), s.height())));
     std::printf("%s\n", j.str().c_str());
 }
 

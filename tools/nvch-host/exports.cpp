@@ -81,6 +81,11 @@ bool load_exports(const std::string &library, LoadedLibrary *loaded, NvchExports
     ok &= bind(l, "BSB_set_LTS", &e->set_LTS, &missing);
     ok &= bind(l, "BSB_useWGS84", &e->useWGS84, &missing);
     ok &= bind(l, "BSB_useSphere", &e->useSphere, &missing);
+    ok &= bind(l, "BSB_get_record", &e->get_record, &missing);
+    ok &= bind(l, "BSB_get_field", &e->get_field, &missing);
+    ok &= bind(l, "BSB_get_palette", &e->get_palette, &missing);
+    ok &= bind(l, "BSB_pixel_to_latlon", &e->pixel_to_latlon, &missing);
+    ok &= bind(l, "BSB_latlon_to_pixel", &e->latlon_to_pixel, &missing);
     e->get_kernels = reinterpret_cast<decltype(&BSB_get_kernels)>(find_symbol(l, "BSB_get_kernels"));
     if (!ok) *error = "the library " + library + " has no export " + missing;
     return ok;

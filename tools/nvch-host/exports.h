@@ -34,6 +34,11 @@ struct NvchExports {
     decltype(&BSB_set_LTS) set_LTS;
     decltype(&BSB_useWGS84) useWGS84;
     decltype(&BSB_useSphere) useSphere;
+    decltype(&BSB_get_record) get_record;
+    decltype(&BSB_get_field) get_field;
+    decltype(&BSB_get_palette) get_palette;
+    decltype(&BSB_pixel_to_latlon) pixel_to_latlon;
+    decltype(&BSB_latlon_to_pixel) latlon_to_pixel;
     // Optional: null in a library that lacks it.
     decltype(&BSB_get_kernels) get_kernels;
 };

@@ -10,14 +10,31 @@ void JsonObject::add(const std::string &key, const std::string &value) {
     body_ += value;
 }
 
-void JsonObject::number(const std::string &key, double value) {
-    if (!std::isfinite(value)) {
-        null(key);
-        return;
-    }
+namespace {
+
+// A number as JSON has it: null for what is not finite.
+std::string number_text(double value) {
+    if (!std::isfinite(value)) return "null";
     char digits[32];
     std::snprintf(digits, sizeof digits, "%.17g", value);
-    add(key, digits);
+    return digits;
+}
+
+}  // namespace
+
+void JsonObject::number(const std::string &key, double value) { add(key, number_text(value)); }
+
+void JsonObject::number_rows(const std::string &key, const std::vector<std::vector<double>> &rows) {
+    std::string list = "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        list += i ? ",[" : "[";
+        for (size_t j = 0; j < rows[i].size(); ++j) {
+            if (j > 0) list += ',';
+            list += number_text(rows[i][j]);
+        }
+        list += "]";
+    }
+    add(key, list + "]");
 }
 
 void JsonObject::texts(const std::string &key, const std::vector<std::string> &values) {

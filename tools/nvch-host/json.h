@@ -13,6 +13,7 @@ public:
     void null(const std::string &key) { add(key, "null"); }
     void texts(const std::string &key, const std::vector<std::string> &values);
     void integer_rows(const std::string &key, const std::vector<std::vector<int64_t>> &rows);
+    void number_rows(const std::string &key, const std::vector<std::vector<double>> &rows);
     void object(const std::string &key, const JsonObject &value) { add(key, value.str()); }
     std::string str() const { return "{" + body_ + "}"; }
 
