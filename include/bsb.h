@@ -129,6 +129,13 @@ NVCH_API int32_t BSB_latlon_to_pixel(const ChartFile *chart, int32_t count,
                                      const double *lat, const double *lon,
                                      double *x, double *y);
 
+/* The pixels [*begin, *end) of delivered row `row` that show the chart:
+ * the whole row, but for a skewed chart served upright, whose rows are
+ * filled with 0 where they lie outside the stored image. 0, or -1 for a row
+ * outside the image or a bad argument. */
+NVCH_API int32_t BSB_get_row_extent(const ChartFile *chart, int32_t row,
+                                    int32_t *begin, int32_t *end);
+
 /* The kernels this library runs on this processor, for reports such as
  * "avx2_blocks (skewed serving), plain (run decoding)". Writes at most
  * size - 1 bytes and a NUL into `text`; returns the text's full length, or

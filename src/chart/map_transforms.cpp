@@ -1,6 +1,7 @@
 // BSB_pixel_to_latlon and BSB_latlon_to_pixel: the delivered pixels of an
 // open chart to latitude and longitude and back, through the fit and the
-// projection its open used.
+// projection its open used; and BSB_get_row_extent, the part of a
+// delivered row that shows the chart.
 #include "chart/chart_reader.h"
 
 namespace {
@@ -32,5 +33,18 @@ extern "C" int32_t BSB_latlon_to_pixel(const ChartFile *chart, int32_t count, co
     if (map_latlon_to_pixel(r.map, count, lat, lon, x, y) != 0) return -1;
     if (chart_is_stored_turned(&r))
         for (int32_t i = 0; i < count; ++i) skew_upright_to_stored(r.skew, x[i], y[i], &x[i], &y[i]);
+    return 0;
+}
+
+extern "C" int32_t BSB_get_row_extent(const ChartFile *chart, int32_t row, int32_t *begin, int32_t *end) {
+    if (chart == nullptr || chart->reader == nullptr || begin == nullptr || end == nullptr) return -1;
+    if (row < 0 || row >= chart->height) return -1;
+    const ChartReader &r = *chart->reader;
+    if (!chart_is_skewed(&r)) {
+        *begin = 0;
+        *end = chart->width;
+        return 0;
+    }
+    skew_row_span(r.skew, r.image.width, r.image.height, row, begin, end);
     return 0;
 }

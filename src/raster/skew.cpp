@@ -1,5 +1,6 @@
 #include "raster/skew.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/angles.h"
@@ -92,4 +93,41 @@ void skew_upright_to_stored(const SkewGeometry &g, double u, double v, double *x
     const double a = u + g.min_x, b = v + g.min_y;
     *x = a * g.cos - b * g.sin;
     *y = b * g.cos + a * g.sin;
+}
+
+void skew_row_span(const SkewGeometry &g, int32_t stored_width, int32_t stored_height, int32_t row, int32_t *begin,
+                   int32_t *end) {
+    const int64_t b = static_cast<int64_t>(g.min_y) + row;
+    const auto stored = [&](int32_t i) { return skew_rotate_wide(static_cast<int64_t>(g.min_x) + i, b, g.sin, g.cos); };
+    int32_t from = 0, to = g.width;
+    // Narrows [from, to) to where `holds` is true. It changes at most once
+    // along the row, so its two ends tell which side is true and halving
+    // finds the change.
+    const auto narrow = [&](auto holds) {
+        const bool first = holds(stored(0)), last = holds(stored(g.width - 1));
+        if (first && last) return;
+        if (!first && !last) {
+            from = to = 0;
+            return;
+        }
+        int32_t lo = 0, hi = g.width - 1;   // holds at lo as at 0, at hi as at the end
+        while (hi - lo > 1) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            (holds(stored(mid)) == first ? lo : hi) = mid;
+        }
+        if (first)
+            to = std::min(to, hi);
+        else
+            from = std::max(from, hi);
+    };
+    if (g.width > 0) {
+        narrow([](SkewPoint p) { return p.x >= 0; });
+        narrow([&](SkewPoint p) { return p.x < stored_width; });
+        narrow([](SkewPoint p) { return p.y >= 0; });
+        narrow([&](SkewPoint p) { return p.y < stored_height; });
+    } else {
+        to = 0;
+    }
+    *begin = from;
+    *end = to < from ? from : to;
 }

@@ -60,6 +60,14 @@ int32_t skew_setup(SkewGeometry *geometry, int32_t width, int32_t height, double
 int32_t skew_getrow(const SkewGeometry &geometry, int32_t stored_width, int32_t stored_height, int32_t row,
                     uint8_t *buffer, SourceRowProvider provider, void *context);
 
+// The part [*begin, *end) of upright row `row` whose pixels show the
+// stored image of `stored_width` x `stored_height` pixels (elsewhere the
+// row is the zero fill): along a row the stored coordinates only grow or
+// only shrink, so the part is one stretch, found with the products and
+// truncations that serve the row.
+void skew_row_span(const SkewGeometry &geometry, int32_t stored_width, int32_t stored_height, int32_t row,
+                   int32_t *begin, int32_t *end);
+
 // The continuous form of the turn, for positions that are not whole
 // pixels: a stored position to the upright image (F, without the
 // truncation, less the smallest corner) and back (G from the upright

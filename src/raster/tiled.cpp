@@ -35,36 +35,9 @@ struct Span {
     int32_t end;
 };
 
-// Narrows `span` to where `holds` is true. `holds` changes at most once
-// along the row, so its two ends tell which side is true and a binary
-// search finds the change.
-template <typename Predicate>
-void narrow(Span &span, int32_t width, Predicate holds) {
-    const bool first = holds(0), last = holds(width - 1);
-    if (first && last) return;
-    if (!first && !last) {
-        span = {0, 0};
-        return;
-    }
-    int32_t lo = 0, hi = width - 1;   // holds(lo) == first, holds(hi) == last
-    while (hi - lo > 1) {
-        const int32_t mid = lo + (hi - lo) / 2;
-        (holds(mid) == first ? lo : hi) = mid;
-    }
-    if (first)
-        span.end = std::min(span.end, hi);
-    else
-        span.begin = std::max(span.begin, hi);
-}
-
-Span inside_span(const RowFrame &f, int32_t width, int32_t stored_width, int32_t stored_height) {
-    if (width <= 0) return {0, 0};
-    Span span{0, width};
-    narrow(span, width, [&](int32_t i) { return f.x(i) >= 0; });
-    narrow(span, width, [&](int32_t i) { return f.x(i) < stored_width; });
-    narrow(span, width, [&](int32_t i) { return f.y(i) >= 0; });
-    narrow(span, width, [&](int32_t i) { return f.y(i) < stored_height; });
-    if (span.end < span.begin) span.end = span.begin;
+Span inside_span(const TiledImage &image, int32_t row) {
+    Span span{};
+    skew_row_span(*image.geometry, image.rows.image->width, image.rows.image->height, row, &span.begin, &span.end);
     return span;
 }
 
@@ -139,7 +112,7 @@ RowFrame frame_of(const TiledImage &image, int32_t row) {
 void make_row(TiledImage &image, int32_t row, uint8_t *out) {
     const int32_t width = image.geometry->width;
     const RowFrame frame = frame_of(image, row);
-    const Span span = inside_span(frame, width, image.rows.image->width, image.rows.image->height);
+    const Span span = inside_span(image, row);
     fill_exact(out, 0, static_cast<std::size_t>(span.begin));
     fill_exact(out + span.end, 0, static_cast<std::size_t>(width - span.end));
     sample(image, frame, span.begin, span.end, out);
@@ -154,7 +127,7 @@ void make_strip(TiledImage &image, int32_t first) {
     Span common{0, width};
     for (int32_t r = 0; r < kStripRows; ++r) {
         frames[r] = frame_of(image, first + r);
-        spans[r] = inside_span(frames[r], width, image.rows.image->width, image.rows.image->height);
+        spans[r] = inside_span(image, first + r);
         common = {std::max(common.begin, spans[r].begin), std::min(common.end, spans[r].end)};
     }
     const int32_t blocks_end = common.end - common.begin >= 8 ? common.begin + ((common.end - common.begin) & ~7) : common.begin;

@@ -63,9 +63,17 @@ def check_crs(what, ds, info):
 
 
 def check_pixels(what, ds, info, delivered):
+    """The pixels GDAL shows are those the library delivers; those it hides
+    (no-data) are the zeros outside a skewed chart's stored image."""
     band = ds.GetRasterBand(1)
-    if hashlib.sha256(band.ReadRaster()).hexdigest() != delivered:
-        problems.append(f"{what}: pixels differ from those the library delivers")
+    pixels = band.ReadRaster()
+    shown = band.GetMaskBand().ReadRaster()
+    if len(pixels) != len(delivered):
+        problems.append(f"{what}: {len(pixels)} pixels, the library delivers {len(delivered)}")
+        return
+    wrong = sum(1 for p, d, m in zip(pixels, delivered, shown) if (p != d if m else d != 0))
+    if wrong:
+        problems.append(f"{what}: {wrong} pixels differ from those the library delivers")
     table = band.GetColorTable()
     entries = info["colour_table"]["entries"]
     if table is None:
@@ -85,7 +93,7 @@ def check_chart(chart):
     raw = os.path.join(work, name + ".raw")
     run("dump", chart, raw)
     with open(raw, "rb") as f:
-        delivered = hashlib.sha256(f.read()).hexdigest()
+        delivered = f.read()
 
     tif = os.path.join(work, name + ".tif")
     converted = run("convert", chart, tif, "--force")

@@ -1,5 +1,6 @@
 #include "chart_facts.h"
 
+#include <cmath>
 #include <cstdlib>
 
 const char *const kPaletteNames[8] = {"RGB", "DAY", "DSK", "NGT", "NGR", "GRY", "PRC", "PRG"};
@@ -25,6 +26,27 @@ std::optional<std::string> field(const NvchExports &nvch, const ChartFile *file,
     auto value = text_of([&](char *t, int32_t n) { return nvch.get_field(file, record, key, t, n); });
     if (value && value->empty()) return std::nullopt;
     return value;
+}
+
+// The "DTM" record's shift, seconds of arc of latitude and longitude, in
+// degrees: the outline is in the chart's datum, as its reference points
+// are, and goes where they go once shifted.
+LatLon datum_shift(const NvchExports &nvch, const ChartFile *file) {
+    LatLon shift;
+    const auto dtm = text_of([&](char *t, int32_t size) { return nvch.get_record(file, "DTM", 0, t, size); });
+    if (!dtm) return shift;
+    const char *p = dtm->c_str() + dtm->find('/') + 1;
+    char *end = nullptr;
+    while (*p == ',') ++p;
+    shift.lat = std::strtod(p, &end) / 3600;
+    if (end == p) return LatLon{};
+    p = end;
+    while (*p == ',') ++p;
+    shift.lon = std::strtod(p, &end) / 3600;
+    if (end == p) shift.lon = 0;
+    if (!std::isfinite(shift.lat)) shift.lat = 0;
+    if (!std::isfinite(shift.lon)) shift.lon = 0;
+    return shift;
 }
 
 // "PLY/n,lat,lon" records, in order.
@@ -71,5 +93,40 @@ ChartFacts read_chart_facts(const NvchExports &nvch, const ChartFile *file, int3
         f.corners = corners;
     }
     f.outline = outline_of(nvch, file);
+    const LatLon shift = datum_shift(nvch, file);
+    for (LatLon &p : f.outline) {
+        p.lat -= shift.lat;
+        p.lon -= shift.lon;
+    }
     return f;
+}
+
+std::vector<std::pair<double, double>> outline_in_pixels(const NvchExports &nvch, const ChartFile *file,
+                                                         const ChartFacts &facts) {
+    std::vector<double> lat, lon;
+    for (const LatLon &p : facts.outline) {
+        lat.push_back(p.lat);
+        lon.push_back(p.lon);
+    }
+    std::vector<double> x(lat.size()), y(lat.size());
+    std::vector<std::pair<double, double>> points;
+    if (lat.size() < 3 ||
+        nvch.latlon_to_pixel(file, static_cast<int32_t>(lat.size()), lat.data(), lon.data(), x.data(), y.data()) != 0)
+        return points;
+    for (size_t k = 0; k < x.size(); ++k)
+        if (std::isfinite(x[k]) && std::isfinite(y[k])) points.push_back({x[k], y[k]});
+    if (points.size() < 3) points.clear();
+    return points;
+}
+
+std::optional<std::vector<Colour>> palette_named(const NvchExports &nvch, const ChartFile *file,
+                                                 const std::string &name) {
+    uint8_t red[256] = {}, green[256] = {}, blue[256] = {};
+    const int32_t count = nvch.get_palette(file, name.c_str(), red, green, blue, 256);
+    if (count < 0) return std::nullopt;
+    // All 256 entries: the palette's own may stand anywhere in the chart's
+    // range, whatever its count; the rest are 0.
+    std::vector<Colour> colours;
+    for (int32_t i = 0; i < 256; ++i) colours.push_back({red[i], green[i], blue[i]});
+    return colours;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <thread>
 
@@ -11,9 +13,14 @@
 #include <zstd.h>
 #endif
 
+#include "lzw.h"
+
 namespace {
 
 constexpr int32_t kLargestWithoutOverview = 512;
+// What the bands of all resolutions may hold together, about twice the
+// full image's band.
+constexpr int64_t kBandBudget = INT64_C(32) << 20;
 // Measured on the 150-Mpixel upright 14771_1.KAP, on two cores: DEFLATE
 // at level 6 finding repeats anywhere takes 1.1 s for 3.9 MB; finding runs
 // only (Z_RLE), 0.6 s for 4.3 MB, which every reader of TIFF reads. ZSTD at
@@ -29,35 +36,30 @@ const TIFFFieldInfo kGeoFields[] = {
     {34735, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char *>("GeoKeyDirectoryTag")},
     {34736, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char *>("GeoDoubleParamsTag")},
     {34737, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char *>("GeoAsciiParamsTag")},
+    {42113, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char *>("GDAL_NODATA")},
 };
 
-// One resolution: the full image or an overview.
-struct Level {
-    int32_t width, height;
-    std::vector<uint8_t> own;     // overview pixels (the full image is the caller's)
-    const uint8_t *pixels;
-    std::vector<std::vector<uint8_t>> tiles;   // compressed, row-major
+// GDAL's tag for the value of pixels that show nothing, as text.
+constexpr ttag_t kNoDataTag = 42113;
+
+}  // namespace
+
+// One resolution: the full image or an overview. It keeps the band of
+// tile rows being filled, and every tile compressed so far.
+struct CogWriter::Level {
+    int32_t width = 0, height = 0;
+    int32_t rows_in = 0;                        // rows received so far
+    int32_t band_first = 0;                     // the first row of the band
+    std::vector<uint8_t> band;                  // tile rows of the whole width
+    // The tiles compressed, row-major, in blocks of 4 MB filled one after
+    // another (no block is ever copied to grow): tile t is sizes[t] bytes
+    // at offsets[t] of block blocks_of[t]. A few bytes a tile beside its
+    // own: the widest images have a million tiles.
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<uint32_t> blocks_of, offsets, sizes;
 };
 
-// Each overview halves the one before, by nearest neighbour, until the
-// image fits a tile of the reader's screen.
-std::vector<Level> levels_of(const CogImage &image) {
-    std::vector<Level> levels;
-    levels.push_back({image.width, image.height, {}, image.pixels, {}});
-    while (std::max(levels.back().width, levels.back().height) > kLargestWithoutOverview) {
-        const Level &from = levels.back();
-        Level half{(from.width + 1) / 2, (from.height + 1) / 2, {}, nullptr, {}};
-        half.own.resize(static_cast<size_t>(half.width) * half.height);
-        for (int32_t y = 0; y < half.height; ++y) {
-            const uint8_t *src = from.pixels + static_cast<size_t>(2 * y) * from.width;
-            uint8_t *dst = half.own.data() + static_cast<size_t>(y) * half.width;
-            for (int32_t x = 0; x < half.width; ++x) dst[x] = src[2 * x];
-        }
-        half.pixels = half.own.data();
-        levels.push_back(std::move(half));
-    }
-    return levels;
-}
+namespace {
 
 uint16_t tiff_compression(Compression c) {
     switch (c) {
@@ -67,19 +69,25 @@ uint16_t tiff_compression(Compression c) {
     }
 }
 
-// One tile's pixels, padded with zeros past the image's edge.
-void cut_tile(const Level &level, int32_t tile, int32_t tx, int32_t ty, std::vector<uint8_t> &raw) {
+// Tile `tx` of a band of `rows` rows, padded with zeros past the image's
+// edge.
+void cut_tile(const uint8_t *band, int32_t width, int32_t rows, int32_t tile, int32_t tx, std::vector<uint8_t> &raw) {
     raw.assign(static_cast<size_t>(tile) * tile, 0);
-    const int32_t x0 = tx * tile, y0 = ty * tile;
-    const int32_t w = std::min(tile, level.width - x0), h = std::min(tile, level.height - y0);
-    for (int32_t y = 0; y < h; ++y)
-        std::memcpy(raw.data() + static_cast<size_t>(y) * tile,
-                    level.pixels + static_cast<size_t>(y0 + y) * level.width + x0, static_cast<size_t>(w));
+    const int32_t x0 = tx * tile;
+    const int32_t w = std::min(tile, width - x0);
+    for (int32_t y = 0; y < rows; ++y)
+        std::memcpy(raw.data() + static_cast<size_t>(y) * tile, band + static_cast<size_t>(y) * width + x0,
+                    static_cast<size_t>(w));
 }
 
 // Compresses into `scratch` and keeps just the bytes made: a tile's bound
 // is its raw size, its compressed size a few per cent of it.
 bool compress(Compression c, const std::vector<uint8_t> &raw, std::vector<uint8_t> &scratch, std::vector<uint8_t> &out) {
+    if (c == Compression::lzw) {
+        lzw_compress(raw.data(), raw.size(), out);
+        out.shrink_to_fit();
+        return true;
+    }
     size_t size = 0;
     if (c == Compression::deflate) {
         scratch.resize(compressBound(static_cast<uLong>(raw.size())));
@@ -106,52 +114,27 @@ bool compress(Compression c, const std::vector<uint8_t> &raw, std::vector<uint8_
     return true;
 }
 
-// Compresses every tile of every level, on `threads` threads (LZW, which
-// only libtiff writes, is left for the writing itself).
-bool compress_levels(std::vector<Level> &levels, const CogOptions &o) {
-    struct Job {
-        Level *level;
-        int32_t tx, ty, index;
-    };
-    std::vector<Job> jobs;
-    for (Level &l : levels) {
-        const int32_t across = (l.width + o.tile - 1) / o.tile, down = (l.height + o.tile - 1) / o.tile;
-        l.tiles.resize(static_cast<size_t>(across) * down);
-        for (int32_t ty = 0; ty < down; ++ty)
-            for (int32_t tx = 0; tx < across; ++tx) jobs.push_back({&l, tx, ty, ty * across + tx});
-    }
-    if (o.compression == Compression::lzw) return true;
-    std::atomic<size_t> next{0};
-    std::atomic<bool> ok{true};
-    auto work = [&] {
-        std::vector<uint8_t> raw, scratch;
-        for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
-            const Job &job = jobs[j];
-            cut_tile(*job.level, o.tile, job.tx, job.ty, raw);
-            if (!compress(o.compression, raw, scratch, job.level->tiles[static_cast<size_t>(job.index)])) ok = false;
-        }
-    };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < o.threads; ++t) pool.emplace_back(work);
-    work();
-    for (std::thread &t : pool) t.join();
-    return ok;
-}
+}  // namespace
 
-void set_directory_fields(TIFF *tif, const CogImage &image, const Level &level, bool overview, const CogOptions &o,
-                          const std::vector<uint16_t> (&colour_map)[3]) {
+namespace {
+
+void set_directory_fields(TIFF *tif, const CogImage &image, int32_t width, int32_t height, bool overview,
+                          const CogOptions &o, int32_t tile, const std::vector<uint16_t> (&colour_map)[3]) {
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, overview ? FILETYPE_REDUCEDIMAGE : 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(level.width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(level.height));
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, tiff_compression(o.compression));
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(o.tile));
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, static_cast<uint32_t>(o.tile));
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(tile));
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, static_cast<uint32_t>(tile));
     TIFFSetField(tif, TIFFTAG_COLORMAP, colour_map[0].data(), colour_map[1].data(), colour_map[2].data());
+    // Every resolution says which pixels show nothing: readers take each
+    // overview's from its own directory.
+    if (image.no_data) TIFFSetField(tif, kNoDataTag, std::to_string(*image.no_data).c_str());
     if (overview) return;
     if (!image.document_name.empty()) TIFFSetField(tif, TIFFTAG_DOCUMENTNAME, image.document_name.c_str());
     if (!image.description.empty()) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, image.description.c_str());
@@ -186,25 +169,7 @@ void set_directory_fields(TIFF *tif, const CogImage &image, const Level &level, 
     if (!texts.empty()) TIFFSetField(tif, 34737, texts.c_str());
 }
 
-// Tiles written as compressed above, or encoded by libtiff (LZW).
-bool write_tiles(TIFF *tif, const Level &level, const CogOptions &o) {
-    if (o.compression == Compression::lzw) {
-        const int32_t across = (level.width + o.tile - 1) / o.tile;
-        std::vector<uint8_t> raw;
-        for (size_t t = 0; t < level.tiles.size(); ++t) {
-            cut_tile(level, o.tile, static_cast<int32_t>(t) % across, static_cast<int32_t>(t) / across, raw);
-            if (TIFFWriteEncodedTile(tif, static_cast<uint32_t>(t), raw.data(), static_cast<tmsize_t>(raw.size())) < 0)
-                return false;
-        }
-        return true;
-    }
-    for (size_t t = 0; t < level.tiles.size(); ++t) {
-        std::vector<uint8_t> &bytes = const_cast<std::vector<uint8_t> &>(level.tiles[t]);
-        if (TIFFWriteRawTile(tif, static_cast<uint32_t>(t), bytes.data(), static_cast<tmsize_t>(bytes.size())) < 0)
-            return false;
-    }
-    return true;
-}
+constexpr size_t kBlock = size_t{4} << 20;   // a tile's bytes never pass its raw size, 256 KB
 
 }  // namespace
 
@@ -226,38 +191,163 @@ const char *compression_name(Compression compression) {
     }
 }
 
-bool write_cog(const std::string &path, const CogImage &image, const CogOptions &options, std::string *error) {
-    std::vector<Level> levels = levels_of(image);
-    if (!compress_levels(levels, options)) {
-        *error = "tiles could not be compressed";
-        return false;
+int32_t cog_tile_size(int32_t width) {
+    int32_t tile = 512;
+    while (tile > 128 && INT64_C(2) * tile * width > kBandBudget) tile /= 2;
+    return tile;
+}
+
+bool CogWriter::write_tiles(TIFF *tif, Level &l) {
+    for (size_t t = 0; t < l.offsets.size(); ++t)
+        if (TIFFWriteRawTile(tif, static_cast<uint32_t>(t), l.blocks[l.blocks_of[t]].data() + l.offsets[t],
+                             static_cast<tmsize_t>(l.sizes[t])) < 0)
+            return false;
+    return true;
+}
+
+CogWriter::CogWriter(const CogImage &image, const CogOptions &options)
+    : image_(image), options_(options), tile_(cog_tile_size(image.width)) {
+    // Each overview halves the one before, by nearest neighbour, until the
+    // image fits a tile of the reader's screen.
+    int32_t width = image.width, height = image.height;
+    for (;;) {
+        auto *level = new Level;
+        level->width = width;
+        level->height = height;
+        const int32_t across = (width + tile_ - 1) / tile_, down = (height + tile_ - 1) / tile_;
+        level->offsets.resize(static_cast<size_t>(across) * down);
+        level->blocks_of.resize(level->offsets.size());
+        level->sizes.resize(level->offsets.size());
+        level->band.resize(static_cast<size_t>(width) * std::min(tile_, height));
+        levels_.push_back(level);
+        if (std::max(width, height) <= kLargestWithoutOverview) break;
+        width = (width + 1) / 2;
+        height = (height + 1) / 2;
     }
+}
+
+CogWriter::~CogWriter() {
+    for (Level *l : levels_) delete l;
+}
+
+bool CogWriter::add_row(const uint8_t *row) { return add_to(0, row); }
+
+bool CogWriter::add_to(size_t index, const uint8_t *row) {
+    Level &l = *levels_[index];
+    if (l.rows_in >= l.height) return true;
+    const int32_t y = l.rows_in++;
+    std::memcpy(l.band.data() + static_cast<size_t>(y - l.band_first) * l.width, row, static_cast<size_t>(l.width));
+    // Every other row and column make the next overview's row.
+    if (y % 2 == 0 && index + 1 < levels_.size()) {
+        const Level &next = *levels_[index + 1];
+        std::vector<uint8_t> half(static_cast<size_t>(next.width));
+        for (int32_t x = 0; x < next.width; ++x) half[static_cast<size_t>(x)] = row[2 * x];
+        if (!add_to(index + 1, half.data())) return false;
+    }
+    if (l.rows_in - l.band_first == tile_ || l.rows_in == l.height) return flush(l);
+    return true;
+}
+
+// Compresses the band's tiles, on the writer's threads.
+bool CogWriter::flush(Level &l) {
+    const int32_t rows = l.rows_in - l.band_first;
+    const int32_t across = (l.width + tile_ - 1) / tile_;
+    const size_t first_tile = static_cast<size_t>(l.band_first / tile_) * across;
+    std::vector<std::vector<uint8_t>> made(static_cast<size_t>(across));
+    std::atomic<int32_t> next{0};
+    std::atomic<bool> ok{true};
+    auto work = [&] {
+        std::vector<uint8_t> raw, scratch;
+        for (int32_t tx; (tx = next.fetch_add(1)) < across;) {
+            cut_tile(l.band.data(), l.width, rows, tile_, tx, raw);
+            if (!compress(options_.compression, raw, scratch, made[static_cast<size_t>(tx)])) ok = false;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < std::min(options_.threads, across); ++t) pool.emplace_back(work);
+    work();
+    for (std::thread &t : pool) t.join();
+    for (int32_t tx = 0; tx < across; ++tx) {
+        const std::vector<uint8_t> &tile = made[static_cast<size_t>(tx)];
+        if (l.blocks.empty() || l.blocks.back().size() + tile.size() > kBlock) {
+            l.blocks.emplace_back();
+            l.blocks.back().reserve(std::max(kBlock, tile.size()));
+        }
+        const size_t t = first_tile + static_cast<size_t>(tx);
+        l.blocks_of[t] = static_cast<uint32_t>(l.blocks.size() - 1);
+        l.offsets[t] = static_cast<uint32_t>(l.blocks.back().size());
+        l.sizes[t] = static_cast<uint32_t>(tile.size());
+        l.blocks.back().insert(l.blocks.back().end(), tile.begin(), tile.end());
+    }
+    l.band_first = l.rows_in;
+    return ok;
+}
+
+namespace {
+
+// The first error libtiff meets while writing, and the system's reason.
+struct WriteTrouble {
+    int error = 0;
+    bool met = false;
+    std::string told(const std::string &path) const {
+        return "cannot write " + path + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+    }
+};
+
+extern "C" int note_trouble(TIFF *, void *user_data, const char *, const char *, va_list) {
+    auto *t = static_cast<WriteTrouble *>(user_data);
+    if (!t->met) {
+        t->met = true;
+        t->error = errno;
+    }
+    return 1;
+}
+
+extern "C" int ignore_warning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+
+}  // namespace
+
+bool CogWriter::finish(const std::string &path, std::string *error) {
+    for (const Level *l : levels_)
+        if (l->rows_in != l->height) {
+            *error = "cannot write " + path + ": rows are missing";
+            return false;
+        }
     std::vector<uint16_t> colour_map[3];
     for (auto &c : colour_map) c.assign(256, 0);
-    for (size_t i = 0; i < image.palette.size() && i < 256; ++i) {
-        colour_map[0][i] = static_cast<uint16_t>(image.palette[i].red * 257);
-        colour_map[1][i] = static_cast<uint16_t>(image.palette[i].green * 257);
-        colour_map[2][i] = static_cast<uint16_t>(image.palette[i].blue * 257);
+    for (size_t i = 0; i < image_.palette.size() && i < 256; ++i) {
+        colour_map[0][i] = static_cast<uint16_t>(image_.palette[i].red * 257);
+        colour_map[1][i] = static_cast<uint16_t>(image_.palette[i].green * 257);
+        colour_map[2][i] = static_cast<uint16_t>(image_.palette[i].blue * 257);
     }
-    TIFFSetWarningHandler(nullptr);
-    TIFF *tif = TIFFOpen(path.c_str(), "w");
+    // libtiff's errors and warnings come to this file alone, unprinted: the
+    // one line that reports a failure says what the system said.
+    WriteTrouble trouble;
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, note_trouble, &trouble);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignore_warning, nullptr);
+    errno = 0;
+    TIFF *tif = TIFFOpenExt(path.c_str(), "w", options);
+    TIFFOpenOptionsFree(options);
     if (tif == nullptr) {
-        *error = "cannot be written";
+        *error = trouble.told(path);
         return false;
     }
-    TIFFMergeFieldInfo(tif, kGeoFields, sizeof kGeoFields / sizeof kGeoFields[0]);
     bool ok = true;
     // The directories first, their tile tables written later in the room
     // kept for them...
-    for (size_t k = 0; k < levels.size() && ok; ++k) {
-        set_directory_fields(tif, image, levels[k], k > 0, options, colour_map);
+    for (size_t k = 0; k < levels_.size() && ok; ++k) {
+        // A new directory starts from libtiff's own tags: ours again.
+        TIFFMergeFieldInfo(tif, kGeoFields, sizeof kGeoFields / sizeof kGeoFields[0]);
+        set_directory_fields(tif, image_, levels_[k]->width, levels_[k]->height, k > 0, options_, tile_, colour_map);
         ok = TIFFDeferStrileArrayWriting(tif) && TIFFWriteCheck(tif, 1, "write_cog") && TIFFWriteDirectory(tif);
     }
     // ...then the tiles, the smallest overview first, the full image last.
-    for (size_t k = levels.size(); k-- > 0 && ok;)
-        ok = TIFFSetDirectory(tif, static_cast<tdir_t>(k)) && write_tiles(tif, levels[k], options) &&
+    for (size_t k = levels_.size(); k-- > 0 && ok;)
+        ok = TIFFSetDirectory(tif, static_cast<tdir_t>(k)) && write_tiles(tif, *levels_[k]) &&
              TIFFForceStrileArrayWriting(tif);
+    ok = ok && TIFFFlush(tif) == 1;
     TIFFClose(tif);
-    if (!ok) *error = "could not be written in full";
+    if (!ok) *error = trouble.told(path);
     return ok;
 }

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "chart_facts.h"
+#include "chart_image.h"
 #include "chart_session.h"
 #include "georeference.h"
 #include "json.h"
+#include "output_file.h"
 #include "png_writer.h"
 #include "progress.h"
 
@@ -244,8 +246,8 @@ int command_render(const NvchExports &nvch, const Options &o) {
     int32_t title = -1;
     auto session = open_chart(nvch, o, &title);
     if (!session) return 1;
-    int32_t mod_time = -1;
-    const auto colours = session->colours(&mod_time);
+    ImagePlan plan;
+    if (!plan_image(nvch, *session, o, o.chart, &plan)) return 1;
     std::vector<std::pair<std::string, std::string>> texts = {{"Source", o.chart}};
     if (const auto wkt = session->coordinate_system()) texts.push_back({"Coordinate system", *wkt});
     if (const auto m = session->map_info()) {
@@ -254,21 +256,11 @@ int command_render(const NvchExports &nvch, const Options &o) {
                       m->upper_left_y, m->pixel_width, m->pixel_height, m->units.c_str());
         texts.push_back({"Map information", info});
     }
+    remove_stale_temporaries(std::filesystem::path(o.output).parent_path().string());
+    OutputFile file(o.output);
     std::string problem;
-    PngWriter png(o.output, session->width(), session->height(), colours, texts, &problem);
-    if (!png.ok()) {
-        error(problem);
-        return 1;
-    }
-    std::vector<uint8_t> row(static_cast<size_t>(session->width()));
-    const bool read = for_each_row(*session, row, [&](const std::vector<uint8_t> &r) {
-        if (png.write_row(r.data())) return true;
-        error("cannot write " + o.output);
-        return false;
-    });
-    if (!read) return 1;
-    if (!png.finish()) {
-        error("cannot write " + o.output);
+    if (!write_png_image(*session, plan, file.temporary(), texts, true, &problem) || !file.put_in_place(&problem)) {
+        error(file.told(problem));
         return 1;
     }
     if (o.world) {
@@ -289,7 +281,9 @@ int command_dump(const NvchExports &nvch, const Options &o) {
     int32_t title = -1;
     auto session = open_chart(nvch, o, &title);
     if (!session) return 1;
-    std::FILE *out = std::fopen(o.output.c_str(), "wb");
+    remove_stale_temporaries(std::filesystem::path(o.output).parent_path().string());
+    OutputFile file(o.output);
+    std::FILE *out = std::fopen(file.temporary().c_str(), "wb");
     if (out == nullptr) {
         error("cannot write " + o.output + ": " + std::strerror(errno));
         return 1;
@@ -302,6 +296,11 @@ int command_dump(const NvchExports &nvch, const Options &o) {
     });
     if (std::fclose(out) != 0 && ok) {
         error("cannot write " + o.output + ": " + std::strerror(errno));
+        ok = false;
+    }
+    std::string problem;
+    if (ok && !file.put_in_place(&problem)) {
+        error(problem);
         ok = false;
     }
     return ok ? 0 : 1;

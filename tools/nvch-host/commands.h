@@ -20,6 +20,8 @@ struct Options {
     Compression compression = Compression::deflate;
     bool force = false;                        // convert: replace what is there
     int threads = 0;                           // convert: 0 for one a core
+    bool clip = false;                         // render, convert: hide what lies outside the outline
+    std::string palette;                       // render, convert: a palette by name (the chart's own: empty)
 };
 
 // Opens the chart through the exports, with the skew switch and latitude
@@ -37,3 +39,4 @@ int command_info(const NvchExports &nvch, const Options &options);
 int command_render(const NvchExports &nvch, const Options &options);
 int command_dump(const NvchExports &nvch, const Options &options);
 int command_convert(const NvchExports &nvch, const Options &options);
+int command_catalog(const NvchExports &nvch, const Options &options);

@@ -2,183 +2,191 @@
 // in place: Cloud Optimized GeoTIFFs, or PNGs with world files.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <map>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "chart_image.h"
+#include "chart_listing.h"
 #include "commands.h"
 #include "georeference.h"
-#include "png_writer.h"
+#include "output_file.h"
 #include "progress.h"
-
-#if defined(_WIN32)
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-enum class Outcome { converted, refused, failed };
+enum class Outcome { converted, not_chart, already_there, skipped, failed };
 
 int threads_of(const Options &o) {
     const unsigned cores = std::thread::hardware_concurrency();
     return o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1);
 }
 
-// A name beside `out` that no other run or thread uses: the file is
-// written there and renamed only once it is whole.
-std::string temporary_name(const std::string &out) {
-    static std::atomic<int> serial{0};
-    return out + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+// Whether the file can be read at all: a chart the library cannot open
+// for reading would pass for no chart.
+bool readable(const std::string &path, std::string *why) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
 }
 
-bool put_in_place(const std::string &temporary, const std::string &out, std::string *problem) {
+// One chart to `out`. `threads` compress its tiles; the rows show on a
+// progress bar when it is the only chart.
+Outcome convert_chart(const NvchExports &nvch, Options o, const std::string &chart, const std::string &out,
+                      int threads, bool show_rows) {
     std::error_code ec;
-    fs::remove(out, ec);   // only reached with --force or when nothing is there
-    fs::rename(temporary, out, ec);
-    if (ec) *problem = out + " cannot be written: " + ec.message();
-    return !ec;
-}
-
-bool write_png(const std::string &path, const CogImage &image, std::string *problem) {
-    PngWriter png(path, image.width, image.height, image.palette,
-                  {{"Source", image.document_name}, {"Coordinate system", image.description}}, problem);
-    if (!png.ok()) return false;
-    for (int32_t r = 0; r < image.height; ++r)
-        if (!png.write_row(image.pixels + static_cast<size_t>(r) * image.width)) {
-            *problem = path + " cannot be written";
-            return false;
-        }
-    if (png.finish()) return true;
-    *problem = path + " cannot be written";
-    return false;
-}
-
-// One chart to `out`. `threads` compress its tiles; `progress` shows its
-// rows when it is the only chart.
-Outcome convert_one(const NvchExports &nvch, Options o, const std::string &chart, const std::string &out,
-                    int threads, bool show_rows) {
-    std::error_code ec;
-    if (!o.force && fs::exists(out, ec)) {
+    if (!o.force && fs::exists(fs::symlink_status(out, ec))) {
         error(out + " is already there (--force replaces it)");
-        return Outcome::refused;
+        return Outcome::already_there;
+    }
+    std::string why;
+    if (!readable(chart, &why)) {
+        error(chart + " cannot be read: " + why);
+        return Outcome::failed;
     }
     o.chart = chart;
     int32_t title = -1;
     auto session = open_chart(nvch, o, &title);
-    if (!session) return Outcome::refused;
+    if (!session) return title == 0 ? Outcome::failed : Outcome::not_chart;
     const auto map = session->map_info();
     if (!map) {
         error(chart + ": no map information");
         return Outcome::failed;
     }
-    const int32_t width = session->width(), height = session->height();
-    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
-    Progress progress(show_rows ? height : 0);
-    for (int32_t r = 0; r < height; ++r) {
-        if (!session->read_row(static_cast<uint32_t>(r), pixels.data() + static_cast<size_t>(r) * width)) {
-            progress.done();
-            error(chart + ": row " + std::to_string(r) + " could not be read");
-            return Outcome::failed;
-        }
-        if (show_rows) progress.step(r + 1);
-    }
-    progress.done();
-
-    CogImage image;
-    image.width = width;
-    image.height = height;
-    image.pixels = pixels.data();
-    int32_t mod_time = -1;
-    image.palette = session->colours(&mod_time);
+    ImagePlan plan;
+    if (!plan_image(nvch, *session, o, chart, &plan)) return Outcome::failed;
     const auto wkt = session->coordinate_system();
-    image.document_name = fs::path(chart).stem().string();
-    image.description = wkt.value_or("");
-    bool known = false;
-    image.geo = geotiff_keys(*map, wkt, &known);
-
-    const std::string temporary = temporary_name(out);
+    remove_stale_temporaries(fs::path(out).parent_path().string());
+    OutputFile file(out);
     std::string problem;
     bool written;
     if (o.format == "png") {
-        written = write_png(temporary, image, &problem) && (!o.world || write_world_files(out, *map, wkt, &problem));
+        written = write_png_image(*session, plan, file.temporary(),
+                                  {{"Source", fs::path(chart).stem().string()}, {"Coordinate system", wkt.value_or("")}},
+                                  show_rows, &problem) &&
+                  (!o.world || write_world_files(out, *map, wkt, &problem));
     } else {
+        CogImage image;
+        image.document_name = fs::path(chart).stem().string();
+        image.description = wkt.value_or("");
+        bool known = false;
+        image.geo = geotiff_keys(*map, wkt, &known);
         if (!known) error(chart + ": projection unknown; the GeoTIFF holds the pixel scale and tie point only");
         CogOptions cog;
         cog.compression = o.compression;
         cog.threads = threads;
-        written = write_cog(temporary, image, cog, &problem);
-        if (!written) problem = out + " " + problem;
+        written = write_cog_image(*session, plan, image, cog, file.temporary(), show_rows, &problem);
     }
-    if (!written || !put_in_place(temporary, out, &problem)) {
-        fs::remove(temporary, ec);
-        error(problem);
+    if (!written || !file.put_in_place(&problem)) {
+        error(chart + ": " + file.told(problem));
         return Outcome::failed;
     }
     return Outcome::converted;
 }
 
-bool is_chart_name(const fs::path &p) {
-    std::string extension = p.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return extension == ".kap";
+// A chart that no memory or other trouble of its own may end the batch with.
+Outcome convert_guarded(const NvchExports &nvch, const Options &o, const std::string &chart, const std::string &out,
+                        int threads, bool show_rows) {
+    try {
+        return convert_chart(nvch, o, chart, out, threads, show_rows);
+    } catch (const std::bad_alloc &) {
+        error(chart + ": not enough memory to convert it");
+    } catch (const std::exception &e) {
+        error(chart + ": " + e.what());
+    }
+    return Outcome::failed;
 }
 
-// Every chart under `folder` (.kap and .KAP, in sub-folders too), each with
-// its output under `out`, at the same relative place.
-std::vector<std::pair<std::string, std::string>> charts_under(const fs::path &folder, const fs::path &out,
-                                                              const std::string &format) {
-    std::vector<std::pair<std::string, std::string>> charts;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, ec), end; it != end && !ec; it.increment(ec)) {
-        if (!it->is_regular_file(ec) || !is_chart_name(it->path())) continue;
-        fs::path target = out / fs::relative(it->path(), folder, ec);
-        target.replace_extension(format == "png" ? ".png" : ".tif");
-        charts.push_back({it->path().string(), target.string()});
+struct Job {
+    std::string chart, out;
+};
+
+// Upper-case and lower-case names are one name on some systems: outputs
+// that differ only so would be one file there.
+std::string folded(const std::string &path) {
+    std::string f = path;
+    std::transform(f.begin(), f.end(), f.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return f;
+}
+
+// The jobs of a listing, each output at the relative place of the name
+// listed under `out`; what is not a job is counted and named.
+std::vector<Job> jobs_of(const std::vector<Listed> &listed, const Options &o, std::atomic<int> *counts) {
+    std::map<std::string, std::vector<size_t>> by_output;
+    std::vector<Job> candidates;
+    for (const Listed &l : listed) {
+        if (l.kind != Listed::Kind::chart) {
+            error(l.path + " " + l.reason);
+            ++counts[static_cast<int>(l.kind == Listed::Kind::skipped ? Outcome::skipped : Outcome::failed)];
+            continue;
+        }
+        fs::path target = fs::path(o.output) / l.relative;
+        target.replace_extension(o.format == "png" ? ".png" : ".tif");
+        by_output[folded(target.string())].push_back(candidates.size());
+        candidates.push_back({l.path, target.string()});
     }
-    std::sort(charts.begin(), charts.end());
-    return charts;
+    std::vector<Job> jobs;
+    for (const auto &[output, indices] : by_output) {
+        if (indices.size() == 1) {
+            jobs.push_back(candidates[indices[0]]);
+            continue;
+        }
+        std::string names;
+        for (size_t k = 0; k < indices.size(); ++k)
+            names += (k == 0 ? "" : k + 1 == indices.size() ? " and " : ", ") + candidates[indices[k]].chart;
+        const bool two = indices.size() == 2;
+        error(names + (two ? " would both be written to " : " would all be written to ") + candidates[indices[0]].out +
+              (two ? ": neither is converted" : ": none of them is converted"));
+        counts[static_cast<int>(Outcome::failed)] += static_cast<int>(indices.size());
+    }
+    return jobs;
 }
 
 int convert_folder(const NvchExports &nvch, const Options &o) {
     const auto start = std::chrono::steady_clock::now();
-    const auto charts = charts_under(o.chart, o.output, o.format);
+    std::atomic<int> counts[5] = {0, 0, 0, 0, 0};
+    const std::vector<Job> jobs = jobs_of(list_charts(o.chart), o, counts);
     std::atomic<size_t> next{0};
-    std::atomic<int> counts[3] = {0, 0, 0};
     std::atomic<int64_t> finished{0};
     // Charts on every core; each chart's own tiles on one.
     auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < charts.size();) {
+        for (size_t i; (i = next.fetch_add(1)) < jobs.size();) {
             std::error_code ec;
-            fs::create_directories(fs::path(charts[i].second).parent_path(), ec);
-            const Outcome outcome = convert_one(nvch, o, charts[i].first, charts[i].second, 1, false);
-            ++counts[static_cast<int>(outcome)];
+            fs::create_directories(fs::path(jobs[i].out).parent_path(), ec);
+            ++counts[static_cast<int>(convert_guarded(nvch, o, jobs[i].chart, jobs[i].out, 1, false))];
             ++finished;
         }
     };
-    Progress progress(static_cast<int64_t>(charts.size()), "converting charts");
+    Progress progress(static_cast<int64_t>(jobs.size()), "converting charts");
     std::vector<std::thread> pool;
-    const int threads = std::min<int>(threads_of(o), static_cast<int>(std::max<size_t>(charts.size(), 1)));
+    const int threads = std::min<int>(threads_of(o), static_cast<int>(std::max<size_t>(jobs.size(), 1)));
     for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-    while (finished < static_cast<int64_t>(charts.size())) {
+    while (finished < static_cast<int64_t>(jobs.size())) {
         progress.step(finished);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     for (std::thread &t : pool) t.join();
     progress.done();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("converted %d, refused %d, failed %d in %.1f s\n", counts[0].load(), counts[1].load(),
-                counts[2].load(), seconds);
-    return counts[2] > 0 ? 1 : 0;
+    const auto count = [&](Outcome k) { return counts[static_cast<int>(k)].load(); };
+    std::printf("converted %d, not charts %d, already there %d, skipped %d, failed %d in %.1f s\n",
+                count(Outcome::converted), count(Outcome::not_chart), count(Outcome::already_there),
+                count(Outcome::skipped), count(Outcome::failed), seconds);
+    return count(Outcome::failed) > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -186,5 +194,5 @@ int convert_folder(const NvchExports &nvch, const Options &o) {
 int command_convert(const NvchExports &nvch, const Options &o) {
     std::error_code ec;
     if (fs::is_directory(o.chart, ec)) return convert_folder(nvch, o);
-    return convert_one(nvch, o, o.chart, o.output, threads_of(o), true) == Outcome::converted ? 0 : 1;
+    return convert_guarded(nvch, o, o.chart, o.output, threads_of(o), true) == Outcome::converted ? 0 : 1;
 }

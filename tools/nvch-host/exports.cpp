@@ -86,6 +86,7 @@ bool load_exports(const std::string &library, LoadedLibrary *loaded, NvchExports
     ok &= bind(l, "BSB_get_palette", &e->get_palette, &missing);
     ok &= bind(l, "BSB_pixel_to_latlon", &e->pixel_to_latlon, &missing);
     ok &= bind(l, "BSB_latlon_to_pixel", &e->latlon_to_pixel, &missing);
+    ok &= bind(l, "BSB_get_row_extent", &e->get_row_extent, &missing);
     e->get_kernels = reinterpret_cast<decltype(&BSB_get_kernels)>(find_symbol(l, "BSB_get_kernels"));
     if (!ok) *error = "the library " + library + " has no export " + missing;
     return ok;

@@ -39,6 +39,7 @@ struct NvchExports {
     decltype(&BSB_get_palette) get_palette;
     decltype(&BSB_pixel_to_latlon) pixel_to_latlon;
     decltype(&BSB_latlon_to_pixel) latlon_to_pixel;
+    decltype(&BSB_get_row_extent) get_row_extent;
     // Optional: null in a library that lacks it.
     decltype(&BSB_get_kernels) get_kernels;
 };

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "exports.h"
 #include "nvch_version.h"
+#include "output_file.h"
 
 namespace {
 
@@ -20,21 +21,28 @@ const char *kUsage =
     "  info CHART [--json] [--no-skew] [--lts DEGREES]\n"
     "                                       identification, size, map information,\n"
     "                                       colour table and coordinate system\n"
-    "  render CHART OUT.png [--no-skew] [--lts DEGREES]\n"
+    "  render CHART OUT.png [--clip] [--palette NAME] [--no-skew] [--lts DEGREES]\n"
     "                                       the chart as a paletted PNG\n"
     "  render CHART OUT.png --world         the same, with a world file (.pgw) and\n"
     "                                       a .prj beside it\n"
     "  dump CHART OUT.raw [--no-skew]       the delivered pixels, one byte each,\n"
     "                                       rows top to bottom\n"
     "  convert CHART OUT.tif [--compress deflate|zstd|lzw] [-of png [--world]]\n"
-    "          [--no-skew] [--lts DEGREES] [--force] [--threads N]\n"
+    "          [--clip] [--palette NAME] [--no-skew] [--lts DEGREES] [--force]\n"
+    "          [--threads N]\n"
     "                                       the chart upright as a Cloud Optimized\n"
     "                                       GeoTIFF (or PNG) a GIS shows in place\n"
     "  convert FOLDER OUTFOLDER [...]       every .kap chart in the folder and\n"
     "                                       below, in parallel, into OUTFOLDER\n"
+    "  catalog FOLDER [OUT.geojson|-]       every chart in the folder and below as\n"
+    "                                       a GeoJSON feature (to standard output\n"
+    "                                       without OUT, or for -)\n"
     "--library PATH loads that library instead of the one built beside nvch-host.\n"
     "--no-skew serves a skewed chart as stored; --lts sets the latitude of true\n"
-    "scale reported for Mercator charts. convert replaces no file without --force.\n";
+    "scale reported for Mercator charts. Pixels outside a skewed chart's stored\n"
+    "image show nothing; --clip hides what lies outside the chart's outline too.\n"
+    "--palette takes the chart's palette of that name (RGB, DAY, DSK, NGT, NGR,\n"
+    "GRY, PRC, PRG). convert replaces no file without --force.\n";
 
 #if NVCH_HOST_ZSTD
 const char *kCompressions = "deflate, zstd or lzw";
@@ -99,6 +107,12 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
                 *problem = std::string("--threads needs a number above 0, not ") + v;
                 return false;
             }
+        } else if (a == "--clip") {
+            c->options.clip = true;
+        } else if (a == "--palette") {
+            const char *v = value("a palette's name");
+            if (!v) return false;
+            c->options.palette = v;
         } else if (a == "--no-skew") {
             c->options.skew = false;
         } else if (a == "--lts") {
@@ -122,9 +136,14 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
     c->name = positional[0];
     const size_t wanted = c->name == "formats" ? 1 : c->name == "info" ? 2 : 3;
     if (c->name != "formats" && c->name != "info" && c->name != "render" && c->name != "dump" &&
-        c->name != "convert") {
+        c->name != "convert" && c->name != "catalog") {
         *problem = "unknown command " + c->name;
         return false;
+    }
+    if (c->name == "catalog" && (positional.size() == 2 || positional.size() == 3)) {
+        c->options.chart = positional[1];
+        if (positional.size() == 3) c->options.output = positional[2];
+        return true;
     }
     if (positional.size() != wanted) {
         *problem = c->name + " takes " + std::to_string(wanted - 1) + " argument" + (wanted == 2 ? "" : "s");
@@ -164,6 +183,7 @@ int main(int argc, char **argv) {
             return 0;
         }
     }
+    remove_temporaries_on_signals();
     Command command;
     std::string problem;
     if (!parse(argc, argv, &command, &problem)) return usage(problem);
@@ -178,5 +198,6 @@ int main(int argc, char **argv) {
     if (command.name == "info") return command_info(nvch, command.options);
     if (command.name == "render") return command_render(nvch, command.options);
     if (command.name == "convert") return command_convert(nvch, command.options);
+    if (command.name == "catalog") return command_catalog(nvch, command.options);
     return command_dump(nvch, command.options);
 }

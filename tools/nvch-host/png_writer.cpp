@@ -7,6 +7,30 @@
 
 namespace {
 
+// The file's own error, kept for the one line that reports it: libpng
+// writes through these instead of printing its own.
+struct Destination {
+    std::FILE *file = nullptr;
+    int error = 0;
+};
+
+extern "C" void write_bytes(png_structp png, png_bytep data, size_t size) {
+    auto *d = static_cast<Destination *>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, size, d->file) != size) {
+        d->error = errno != 0 ? errno : EIO;
+        png_error(png, "write error");
+    }
+}
+
+extern "C" void flush_bytes(png_structp png) {
+    auto *d = static_cast<Destination *>(png_get_io_ptr(png));
+    if (std::fflush(d->file) != 0) d->error = errno;
+}
+
+// Errors end the call by long jump, without a word: the caller says it.
+extern "C" void quiet_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+extern "C" void quiet_warning(png_structp, png_const_charp) {}
+
 // libpng reports errors by long jump; every call that may fail runs here.
 template <typename F>
 bool guarded(png_structp png, F call) {
@@ -18,13 +42,16 @@ bool guarded(png_structp png, F call) {
 }  // namespace
 
 PngWriter::PngWriter(const std::string &path, int32_t width, int32_t height, const std::vector<Colour> &palette,
-                     const std::vector<std::pair<std::string, std::string>> &texts, std::string *error) {
+                     const std::vector<std::pair<std::string, std::string>> &texts, std::string *error,
+                     std::optional<uint8_t> transparent) {
+    path_ = path;
     file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) {
         *error = "cannot write " + path + ": " + std::strerror(errno);
         return;
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    destination_ = new Destination{file_, 0};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error, quiet_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     png_ = png;
     info_ = info;
@@ -45,15 +72,24 @@ PngWriter::PngWriter(const std::string &path, int32_t width, int32_t height, con
         t.text = const_cast<char *>(value.c_str());
         text_chunks.push_back(t);
     }
+    // Every entry opaque but the transparent one.
+    std::vector<png_byte> alpha(transparent ? static_cast<size_t>(*transparent) + 1 : 0, 255);
+    if (transparent) alpha.back() = 0;
     ok_ = guarded(png, [&] {
-        png_init_io(png, file_);
+        png_set_write_fn(png, destination_, write_bytes, flush_bytes);
         png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                      PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+        if (!alpha.empty()) png_set_tRNS(png, info, alpha.data(), static_cast<int>(alpha.size()), nullptr);
         if (!text_chunks.empty()) png_set_text(png, info, text_chunks.data(), static_cast<int>(text_chunks.size()));
         png_write_info(png, info);
     });
-    if (!ok_) *error = "cannot write " + path;
+    if (!ok_) *error = problem();
+}
+
+std::string PngWriter::problem() const {
+    const int e = destination_ != nullptr ? static_cast<Destination *>(destination_)->error : 0;
+    return "cannot write " + path_ + (e != 0 ? std::string(": ") + std::strerror(e) : std::string());
 }
 
 PngWriter::~PngWriter() {
@@ -61,6 +97,7 @@ PngWriter::~PngWriter() {
     png_infop info = static_cast<png_infop>(info_);
     if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
     if (file_) std::fclose(file_);
+    delete static_cast<Destination *>(destination_);
 }
 
 bool PngWriter::write_row(const uint8_t *pixels) {
@@ -72,7 +109,10 @@ bool PngWriter::finish() {
     png_structp png = static_cast<png_structp>(png_);
     ok_ = ok_ && guarded(png, [&] { png_write_end(png, static_cast<png_infop>(info_)); });
     if (file_) {
-        ok_ = (std::fclose(file_) == 0) && ok_;
+        if (std::fclose(file_) != 0) {
+            if (ok_ && destination_ != nullptr) static_cast<Destination *>(destination_)->error = errno;
+            ok_ = false;
+        }
         file_ = nullptr;
     }
     finished_ = true;
