@@ -183,3 +183,49 @@ TEST(ChartRecords, HandsOutRecordsAndFieldsAsTheReaderKeepsThem) {
     EXPECT_EQ(record(closed, "KNP", 0), "<none>");
     EXPECT_EQ(field(closed, "KNP", "SC"), "<none>");
 }
+
+TEST(ReaderInfo, TheRowExtentIsWhereADeliveredRowShowsTheChart) {
+    // Charts whose every stored pixel is 1 to 15: served upright, a row
+    // shows the chart exactly where its pixels are not 0, at any angle,
+    // square and long, and whole when the chart is served as stored.
+    TempDir dir;
+    for (const char *skew : {"0.0", "7.5", "33.5", "-60.0", "90.0", "135.0", "180.0", "271.3", "359.9"})
+        for (const auto &[width, height] : {std::pair{37, 23}, {120, 9}, {4, 61}}) {
+            kap::ChartWriter w = kap::simple_chart(width, height);
+            w.header[3] = std::string("KNP/SC=20000,GD=NAD83,PR=MERCATOR,PP=50.0,SK=") + skew;
+            for (size_t k = 0; k < w.pixels.size(); ++k) w.pixels[k] = static_cast<uint8_t>(1 + k % 15);
+            const std::string path = dir.write("skewed.kap", w.build());
+            for (int32_t served_upright : {1, 0}) {
+                SkewSwitch state(served_upright);
+                auto o = open_chart(path);
+                ASSERT_EQ(o->result, 0) << skew;
+                const std::vector<uint8_t> rows = o->all_rows();
+                const int32_t delivered_width = o->chart.width;
+                int cut = 0;
+                for (int32_t row = 0; row < o->chart.height; ++row) {
+                    int32_t begin = -7, end = -7;
+                    ASSERT_EQ(BSB_get_row_extent(&o->chart, row, &begin, &end), 0);
+                    const uint8_t *pixels = rows.data() + static_cast<size_t>(row) * delivered_width;
+                    int32_t first = 0, last = delivered_width;
+                    while (first < delivered_width && pixels[first] == 0) ++first;
+                    while (last > first && pixels[last - 1] == 0) --last;
+                    if (first == delivered_width) first = last = begin;   // an empty row: only begin == end counts
+                    EXPECT_EQ(begin, first) << "SK=" << skew << " " << width << "x" << height << " row " << row;
+                    EXPECT_EQ(end, last) << "SK=" << skew << " " << width << "x" << height << " row " << row;
+                    if (!served_upright) {
+                        EXPECT_EQ(end - begin, delivered_width);
+                    }
+                    cut += end - begin < delivered_width ? 1 : 0;
+                }
+                // A turn other than a quarter's leaves corners in most rows.
+                if (served_upright && std::string(skew) == "33.5") {
+                    EXPECT_GT(cut, o->chart.height / 2);
+                }
+                int32_t begin = 0, end = 0;
+                EXPECT_EQ(BSB_get_row_extent(&o->chart, -1, &begin, &end), -1);
+                EXPECT_EQ(BSB_get_row_extent(&o->chart, o->chart.height, &begin, &end), -1);
+                EXPECT_EQ(BSB_get_row_extent(&o->chart, 0, nullptr, &end), -1);
+                EXPECT_EQ(BSB_get_row_extent(nullptr, 0, &begin, &end), -1);
+            }
+        }
+}
