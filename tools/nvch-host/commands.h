@@ -21,7 +21,10 @@ struct Options {
     bool force = false;                        // convert: replace what is there
     int threads = 0;                           // convert: 0 for one a core
     bool clip = false;                         // render, convert: hide what lies outside the outline
-    std::string palette;                       // render, convert: a palette by name (the chart's own: empty)
+    std::string palette;                       // render, convert, tiles: a palette by name (the chart's own: empty)
+    int zoom_min = -1, zoom_max = -1;          // tiles: the levels to make (-1: from the charts)
+    bool has_bbox = false;                     // tiles: only where the box is
+    double bbox[4] = {0, 0, 0, 0};             // west, south, east, north in degrees
 };
 
 // Opens the chart through the exports, with the skew switch and latitude
@@ -40,3 +43,4 @@ int command_render(const NvchExports &nvch, const Options &options);
 int command_dump(const NvchExports &nvch, const Options &options);
 int command_convert(const NvchExports &nvch, const Options &options);
 int command_catalog(const NvchExports &nvch, const Options &options);
+int command_tiles(const NvchExports &nvch, const Options &options);

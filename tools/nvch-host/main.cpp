@@ -37,6 +37,11 @@ const char *kUsage =
     "  catalog FOLDER [OUT.geojson|-]       every chart in the folder and below as\n"
     "                                       a GeoJSON feature (to standard output\n"
     "                                       without OUT, or for -)\n"
+    "  tiles FOLDER OUT.mbtiles [--zoom MIN-MAX] [--bbox W,S,E,N] [--palette NAME]\n"
+    "        [--threads N] [--force]\n"
+    "                                       every chart in the folder and below as\n"
+    "                                       one web map: Web Mercator tiles, the\n"
+    "                                       larger scale on top, collars clipped\n"
     "--library PATH loads that library instead of the one built beside nvch-host.\n"
     "--no-skew serves a skewed chart as stored; --lts sets the latitude of true\n"
     "scale reported for Mercator charts. Pixels outside a skewed chart's stored\n"
@@ -54,6 +59,30 @@ int usage(const std::string &problem) {
     if (!problem.empty()) std::fprintf(stderr, "nvch-host: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// "MIN-MAX" or one level "N".
+bool zoom_range(const char *text, Options *o) {
+    int low = -1, high = -1, used = 0;
+    const int fields = std::sscanf(text, "%d%n-%d%n", &low, &used, &high, &used);
+    if (fields == 1) high = low;
+    if (fields < 1 || text[used] != '\0' || low < 0 || high > 24 || low > high) return false;
+    o->zoom_min = low;
+    o->zoom_max = high;
+    return true;
+}
+
+// "W,S,E,N" in degrees; west beyond east crosses the 180th meridian.
+bool bounding_box(const char *text, Options *o) {
+    double v[4];
+    int used = 0;
+    if (std::sscanf(text, "%lf,%lf,%lf,%lf%n", &v[0], &v[1], &v[2], &v[3], &used) != 4 || text[used] != '\0')
+        return false;
+    if (!(v[1] < v[3]) || v[1] < -90 || v[3] > 90 || v[0] < -180 || v[0] > 180 || v[2] < -180 || v[2] > 180)
+        return false;
+    std::copy(v, v + 4, o->bbox);
+    o->has_bbox = true;
+    return true;
 }
 
 struct Command {
@@ -107,6 +136,20 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
                 *problem = std::string("--threads needs a number above 0, not ") + v;
                 return false;
             }
+        } else if (a == "--zoom") {
+            const char *v = value("levels MIN-MAX");
+            if (!v) return false;
+            if (!zoom_range(v, &c->options)) {
+                *problem = std::string("--zoom takes levels MIN-MAX from 0 to 24, not ") + v;
+                return false;
+            }
+        } else if (a == "--bbox") {
+            const char *v = value("degrees W,S,E,N");
+            if (!v) return false;
+            if (!bounding_box(v, &c->options)) {
+                *problem = std::string("--bbox takes degrees W,S,E,N (south below north), not ") + v;
+                return false;
+            }
         } else if (a == "--clip") {
             c->options.clip = true;
         } else if (a == "--palette") {
@@ -136,7 +179,7 @@ bool parse(int argc, char **argv, Command *c, std::string *problem) {
     c->name = positional[0];
     const size_t wanted = c->name == "formats" ? 1 : c->name == "info" ? 2 : 3;
     if (c->name != "formats" && c->name != "info" && c->name != "render" && c->name != "dump" &&
-        c->name != "convert" && c->name != "catalog") {
+        c->name != "convert" && c->name != "catalog" && c->name != "tiles") {
         *problem = "unknown command " + c->name;
         return false;
     }
@@ -199,5 +242,6 @@ int main(int argc, char **argv) {
     if (command.name == "render") return command_render(nvch, command.options);
     if (command.name == "convert") return command_convert(nvch, command.options);
     if (command.name == "catalog") return command_catalog(nvch, command.options);
+    if (command.name == "tiles") return command_tiles(nvch, command.options);
     return command_dump(nvch, command.options);
 }

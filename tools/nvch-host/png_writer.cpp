@@ -27,9 +27,6 @@ extern "C" void flush_bytes(png_structp png) {
     if (std::fflush(d->file) != 0) d->error = errno;
 }
 
-// Errors end the call by long jump, without a word: the caller says it.
-extern "C" void quiet_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
-extern "C" void quiet_warning(png_structp, png_const_charp) {}
 
 // libpng reports errors by long jump; every call that may fail runs here.
 template <typename F>
@@ -41,6 +38,9 @@ bool guarded(png_structp png, F call) {
 
 }  // namespace
 
+extern "C" void png_quiet_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+extern "C" void png_quiet_warning(png_structp, png_const_charp) {}
+
 PngWriter::PngWriter(const std::string &path, int32_t width, int32_t height, const std::vector<Colour> &palette,
                      const std::vector<std::pair<std::string, std::string>> &texts, std::string *error,
                      std::optional<uint8_t> transparent) {
@@ -51,7 +51,7 @@ PngWriter::PngWriter(const std::string &path, int32_t width, int32_t height, con
         return;
     }
     destination_ = new Destination{file_, 0};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error, quiet_warning);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_quiet_error, png_quiet_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     png_ = png;
     info_ = info;

@@ -10,6 +10,11 @@
 
 #include "chart_session.h"
 
+// libpng's error and warning handlers, silent: an error ends the call by
+// long jump and the caller says what failed, in one line.
+extern "C" void png_quiet_error(struct png_struct_def *png, const char *message);
+extern "C" void png_quiet_warning(struct png_struct_def *png, const char *message);
+
 class PngWriter {
 public:
     // Opens `path`; `error` says why when it cannot be written. Pixels of
