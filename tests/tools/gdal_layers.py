@@ -5,7 +5,9 @@ upright show nothing (counted here from the turn's definition), --clip
 hides what lies outside the outline (rasterised here from the outline by
 its own pixel centres), a night palette is the header's, a PNG is
 transparent where the GeoTIFF has no data, and the catalog of a folder is
-read by GDAL's vector reader with each footprint where it was written.
+read by GDAL's vector reader with each footprint where it was written;
+the tile set of a folder is read by GDAL's MBTiles reader with each
+quadrant of a chart in its colour where it lies.
 
     gdal_layers.py NVCH_HOST WRITE_TEST_CHARTS SAMPLES CHARTS WORKDIR
 
@@ -241,12 +243,12 @@ for chart in (os.path.join(samples, "harbour_skewed.kap"), os.path.join(written,
 catalog = os.path.join(work, "catalog.geojson")
 r = run("catalog", written, catalog)
 expect("catalog", r.returncode == 0 and re.fullmatch(
-    r"catalogued 4, not charts 0, skipped 0, failed 0 in [0-9.]+ s\n", r.stdout) is not None, r.stdout + r.stderr)
+    r"catalogued 5, not charts 0, skipped 0, failed 0 in [0-9.]+ s\n", r.stdout) is not None, r.stdout + r.stderr)
 source = ogr.Open(catalog)
 layer = source.GetLayer(0)
 features = {f.GetField("file"): f for f in layer}
-expect("catalog: features", sorted(features) == ["dateline.kap", "no_outline.kap", "outline.kap", "skewed_outline.kap"],
-       str(sorted(features)))
+expect("catalog: features", sorted(features) == ["dateline.kap", "no_outline.kap", "outline.kap", "quadrants.kap",
+                                                  "skewed_outline.kap"], str(sorted(features)))
 for name, f in features.items():
     g = f.GetGeometryRef()
     expect(f"catalog: {name} geometry valid", g is not None and g.IsValid())
@@ -275,6 +277,51 @@ if os.path.isdir(charts):
     expect("catalog of the real charts", r.returncode == 0 and collection.GetLayer(0).GetFeatureCount() == 5,
            r.stderr)
     print(r.stderr.strip())
+
+# --- the tile set of a folder, read by GDAL's MBTiles reader ---
+
+from osgeo import osr  # noqa: E402
+
+tile_folder = os.path.join(work, "tiles_in")
+os.makedirs(tile_folder, exist_ok=True)
+quadrants = os.path.join(written, "quadrants.kap")
+linked = os.path.join(tile_folder, "quadrants.kap")
+if not os.path.lexists(linked):
+    os.symlink(quadrants, linked)
+mbtiles = os.path.join(work, "quadrants.mbtiles")
+r = run("tiles", tile_folder, mbtiles, "--force")
+expect("tiles", r.returncode == 0 and re.fullmatch(
+    r"tiled 1, not charts 0, skipped 0, failed 0: [0-9]+ tiles, zoom 11-15, in [0-9.]+ s\n", r.stdout) is not None,
+    r.stdout + r.stderr)
+ds = gdal.Open(mbtiles)
+expect("tiles: GDAL's MBTiles reader", ds.GetDriver().ShortName == "MBTiles", ds.GetDriver().ShortName)
+records = header_of(quadrants)
+colours = {int(rec[4:].split(",")[0]): tuple(int(v) for v in rec[4:].split(",")[1:4])
+           for rec in records if rec.startswith("RGB/")}
+refs = [tuple(float(v) for v in rec[4:].split(",")[1:5]) for rec in records if rec.startswith("REF/")]
+# Chart pixel positions to degrees along the reference points: longitude
+# linear in x, latitude linear in Mercator y.
+(x0, y0, lat0, lon0), (x1, _, _, lon1), (_, y2, lat2, _) = refs[0], refs[1], refs[2]
+wgs84, web = osr.SpatialReference(osr.SRS_WKT_WGS84_LAT_LONG), osr.SpatialReference(ds.GetProjection())
+for srs in (wgs84, web):
+    srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)   # longitude first
+to_merc = osr.CoordinateTransformation(wgs84, web)
+geo = ds.GetGeoTransform()
+for value, (px, py) in {1: (150, 100), 2: (450, 100), 3: (150, 300), 4: (450, 300)}.items():
+    lon = lon0 + (px - x0) * (lon1 - lon0) / (x1 - x0)
+    m0, m2 = mercator_y(lat0), mercator_y(lat2)
+    m = m0 + (py - y0) * (m2 - m0) / (y2 - y0)
+    lat = lat0 + (lat2 - lat0) * (m - m0) / (m2 - m0)   # near enough over 0.02 degrees
+    mx, my, _ = to_merc.TransformPoint(lon, lat)
+    col, row = int((mx - geo[0]) / geo[1]), int((my - geo[3]) / geo[5])
+    rgba = tuple(int(ds.GetRasterBand(b).ReadAsArray(col, row, 1, 1)[0, 0]) for b in range(1, 5))
+    expect(f"tiles: quadrant {value} at {lat:.5f} {lon:.5f}", rgba == colours[value] + (255,), f"{rgba}")
+corner_lon, corner_lat = lon0 - 0.005, lat0 + 0.005   # beyond the chart's corner: nothing
+mx, my, _ = to_merc.TransformPoint(corner_lon, corner_lat)
+col, row = int((mx - geo[0]) / geo[1]), int((my - geo[3]) / geo[5])
+if 0 <= col < ds.RasterXSize and 0 <= row < ds.RasterYSize:
+    expect("tiles: nothing beyond the chart", int(ds.GetRasterBand(4).ReadAsArray(col, row, 1, 1)[0, 0]) == 0)
+ds = None
 
 for p in problems:
     print(p)

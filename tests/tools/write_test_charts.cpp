@@ -1,7 +1,9 @@
 // Writes the charts the GIS checks need, each with what it checks known by
 // construction: an outline (a "PLY" polygon), a chart across the 180th
 // meridian with an outline across it too, a skewed chart with an outline,
-// and a chart with a night palette besides its own.
+// a chart with a night palette besides its own, and a chart of four
+// quadrants of one colour each (pixel values 1 to 4, left to right, top to
+// bottom).
 //
 //   write-test-charts FOLDER
 #include <cstdio>
@@ -51,5 +53,11 @@ int main(int argc, char **argv) {
     kap::write_file((folder / "dateline.kap").string(), dateline.build());
 
     kap::write_file((folder / "no_outline.kap").string(), kap::simple_chart(120, 80).build());
+
+    kap::ChartWriter quadrants = kap::simple_chart(600, 400);
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 600; ++x)
+            quadrants.pixels[static_cast<size_t>(y) * 600 + x] = static_cast<uint8_t>(1 + (x >= 300) + 2 * (y >= 200));
+    kap::write_file((folder / "quadrants.kap").string(), quadrants.build());
     return 0;
 }
