@@ -1,15 +1,12 @@
 // catalog: every chart in a folder and below as one GeoJSON feature: its
 // footprint (its outline, or its image's corners) and what its header says
 // of it, so that a GIS shows which chart covers where.
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "chart_facts.h"
@@ -34,28 +31,8 @@ struct Entry {
 std::string feature_of(const std::string &relative, const ChartFacts &f, int32_t width, int32_t height) {
     JsonObject p;
     p.text("file", relative);
-    const auto text_or_null = [&p](const char *key, const std::optional<std::string> &v) {
-        if (v)
-            p.text(key, *v);
-        else
-            p.null(key);
-    };
-    const auto number_or_null = [&p](const char *key, const std::optional<std::string> &v) {
-        if (v)
-            p.number(key, std::strtod(v->c_str(), nullptr));
-        else
-            p.null(key);
-    };
-    text_or_null("name", f.name);
-    text_or_null("number", f.number);
-    number_or_null("scale", f.scale);
-    text_or_null("edition", f.edition);
-    text_or_null("notice", f.notice);
-    text_or_null("datum", f.datum);
-    text_or_null("projection", f.projection);
-    text_or_null("units", f.units);
-    text_or_null("sounding_datum", f.sounding_datum);
-    number_or_null("skew", f.skew);
+    add_header_facts(p, f);
+    p.number_or_null("skew", f.skew ? std::optional<double>(std::strtod(f.skew->c_str(), nullptr)) : std::nullopt);
     p.integer("width", width);
     p.integer("height", height);
     p.texts("palettes", f.palettes);
@@ -70,12 +47,11 @@ std::string feature_of(const std::string &relative, const ChartFacts &f, int32_t
 
 Entry catalogue(const NvchExports &nvch, const Options &o, const Listed &l) {
     Entry e;
-    std::FILE *probe = std::fopen(l.path.c_str(), "rb");
-    if (probe == nullptr) {
-        error(l.path + " cannot be read: " + std::strerror(errno));
+    std::string why;
+    if (!file_readable(l.path, &why)) {
+        error(l.path + " cannot be read: " + why);
         return e;
     }
-    std::fclose(probe);
     Options one = o;
     one.chart = l.path;
     int32_t title = -1;
@@ -111,26 +87,14 @@ int command_catalog(const NvchExports &nvch, const Options &o) {
         error(listed[k].path + " " + listed[k].reason);
         ++(listed[k].kind == Listed::Kind::skipped ? skipped : failed);
     }
-    std::atomic<size_t> next{0};
-    std::atomic<int64_t> finished{0};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < charts.size();) {
-            entries[charts[i]] = catalogue(nvch, o, listed[charts[i]]);
-            ++finished;
-        }
-    };
-    const unsigned cores = std::thread::hardware_concurrency();
-    const int threads = std::max(1, std::min(o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1),
-                                             static_cast<int>(charts.size())));
-    Progress progress(static_cast<int64_t>(charts.size()), "cataloguing charts");
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-    while (finished < static_cast<int64_t>(charts.size())) {
-        progress.step(finished);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    for (std::thread &t : pool) t.join();
-    progress.done();
+    run_in_parallel(charts.size(), worker_threads(o), "cataloguing charts",
+                    [&](size_t i, int) {
+                        try {
+                            entries[charts[i]] = catalogue(nvch, o, listed[charts[i]]);
+                        } catch (const std::bad_alloc &) {
+                            error(listed[charts[i]].path + ": not enough memory to catalogue it");
+                        }
+                    });
 
     std::string json = "{\"type\":\"FeatureCollection\",\"features\":[";
     int catalogued = 0, not_charts = 0;

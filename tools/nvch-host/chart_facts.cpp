@@ -130,3 +130,15 @@ std::optional<std::vector<Colour>> palette_named(const NvchExports &nvch, const 
     for (int32_t i = 0; i < 256; ++i) colours.push_back({red[i], green[i], blue[i]});
     return colours;
 }
+
+void add_header_facts(JsonObject &j, const ChartFacts &f) {
+    j.text_or_null("name", f.name);
+    j.text_or_null("number", f.number);
+    j.number_or_null("scale", f.scale ? std::optional<double>(std::strtod(f.scale->c_str(), nullptr)) : std::nullopt);
+    j.text_or_null("edition", f.edition);
+    j.text_or_null("notice", f.notice);
+    j.text_or_null("datum", f.datum);
+    j.text_or_null("projection", f.projection);
+    j.text_or_null("units", f.units);
+    j.text_or_null("sounding_datum", f.sounding_datum);
+}

@@ -10,6 +10,7 @@
 
 #include "chart_session.h"
 #include "exports.h"
+#include "json.h"
 
 struct LatLon {
     double lat = 0, lon = 0;
@@ -37,3 +38,8 @@ std::vector<std::pair<double, double>> outline_in_pixels(const NvchExports &nvch
 // lists none), or nothing when the chart has no such palette.
 std::optional<std::vector<Colour>> palette_named(const NvchExports &nvch, const ChartFile *file,
                                                  const std::string &name);
+
+// The header's facts as JSON fields: name, number, scale (a number),
+// edition, notice, datum, projection, units and sounding_datum, null where
+// the header says none.
+void add_header_facts(JsonObject &json, const ChartFacts &facts);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chart_facts.h"
@@ -36,6 +37,21 @@ std::string first_of(char **list, int32_t count) {
 }  // namespace
 
 void error(const std::string &message) { std::fprintf(stderr, "nvch-host: %s\n", message.c_str()); }
+
+int worker_threads(const Options &o) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1);
+}
+
+bool file_readable(const std::string &path, std::string *why) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
 
 std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options &o, int32_t *title) {
     std::error_code ignored;
@@ -100,24 +116,7 @@ void print_facts_text(const ChartFacts &f) {
 
 JsonObject facts_json(const ChartFacts &f) {
     JsonObject j;
-    const auto text_or_null = [&j](const char *key, const std::optional<std::string> &v) {
-        if (v)
-            j.text(key, *v);
-        else
-            j.null(key);
-    };
-    text_or_null("name", f.name);
-    text_or_null("number", f.number);
-    if (f.scale)
-        j.number("scale", std::strtod(f.scale->c_str(), nullptr));
-    else
-        j.null("scale");
-    text_or_null("edition", f.edition);
-    text_or_null("notice", f.notice);
-    text_or_null("datum", f.datum);
-    text_or_null("projection", f.projection);
-    text_or_null("units", f.units);
-    text_or_null("sounding_datum", f.sounding_datum);
+    add_header_facts(j, f);
     j.texts("palettes", f.palettes);
     std::vector<std::vector<double>> corners;
     if (f.corners)

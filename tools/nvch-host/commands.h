@@ -32,6 +32,13 @@ struct Options {
 // is 0 for a chart, -1 for a file that is not one.
 std::unique_ptr<ChartSession> open_chart(const NvchExports &nvch, const Options &options, int32_t *title);
 
+// The threads a command works on: --threads, or one a core.
+int worker_threads(const Options &options);
+
+// Whether a file can be opened for reading; `why` says why not. A chart
+// the library cannot open for reading would otherwise pass for no chart.
+bool file_readable(const std::string &path, std::string *why);
+
 // One line on standard error: "nvch-host: MESSAGE".
 void error(const std::string &message);
 

@@ -2,7 +2,6 @@
 // in place: Cloud Optimized GeoTIFFs, or PNGs with world files.
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +9,6 @@
 #include <map>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "chart_image.h"
@@ -26,23 +24,6 @@ namespace {
 
 enum class Outcome { converted, not_chart, already_there, skipped, failed };
 
-int threads_of(const Options &o) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1);
-}
-
-// Whether the file can be read at all: a chart the library cannot open
-// for reading would pass for no chart.
-bool readable(const std::string &path, std::string *why) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    std::fclose(f);
-    return true;
-}
-
 // One chart to `out`. `threads` compress its tiles; the rows show on a
 // progress bar when it is the only chart.
 Outcome convert_chart(const NvchExports &nvch, Options o, const std::string &chart, const std::string &out,
@@ -53,7 +34,7 @@ Outcome convert_chart(const NvchExports &nvch, Options o, const std::string &cha
         return Outcome::already_there;
     }
     std::string why;
-    if (!readable(chart, &why)) {
+    if (!file_readable(chart, &why)) {
         error(chart + " cannot be read: " + why);
         return Outcome::failed;
     }
@@ -160,27 +141,12 @@ int convert_folder(const NvchExports &nvch, const Options &o) {
     const auto start = std::chrono::steady_clock::now();
     std::atomic<int> counts[5] = {0, 0, 0, 0, 0};
     const std::vector<Job> jobs = jobs_of(list_charts(o.chart), o, counts);
-    std::atomic<size_t> next{0};
-    std::atomic<int64_t> finished{0};
     // Charts on every core; each chart's own tiles on one.
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            std::error_code ec;
-            fs::create_directories(fs::path(jobs[i].out).parent_path(), ec);
-            ++counts[static_cast<int>(convert_guarded(nvch, o, jobs[i].chart, jobs[i].out, 1, false))];
-            ++finished;
-        }
-    };
-    Progress progress(static_cast<int64_t>(jobs.size()), "converting charts");
-    std::vector<std::thread> pool;
-    const int threads = std::min<int>(threads_of(o), static_cast<int>(std::max<size_t>(jobs.size(), 1)));
-    for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-    while (finished < static_cast<int64_t>(jobs.size())) {
-        progress.step(finished);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    for (std::thread &t : pool) t.join();
-    progress.done();
+    run_in_parallel(jobs.size(), worker_threads(o), "converting charts", [&](size_t i, int) {
+        std::error_code ec;
+        fs::create_directories(fs::path(jobs[i].out).parent_path(), ec);
+        ++counts[static_cast<int>(convert_guarded(nvch, o, jobs[i].chart, jobs[i].out, 1, false))];
+    });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto count = [&](Outcome k) { return counts[static_cast<int>(k)].load(); };
     std::printf("converted %d, not charts %d, already there %d, skipped %d, failed %d in %.1f s\n",
@@ -194,5 +160,5 @@ int convert_folder(const NvchExports &nvch, const Options &o) {
 int command_convert(const NvchExports &nvch, const Options &o) {
     std::error_code ec;
     if (fs::is_directory(o.chart, ec)) return convert_folder(nvch, o);
-    return convert_guarded(nvch, o, o.chart, o.output, threads_of(o), true) == Outcome::converted ? 0 : 1;
+    return convert_guarded(nvch, o, o.chart, o.output, worker_threads(o), true) == Outcome::converted ? 0 : 1;
 }

@@ -75,3 +75,17 @@ std::string JsonObject::quote(const std::string &text) {
     }
     return out + "\"";
 }
+
+void JsonObject::text_or_null(const std::string &key, const std::optional<std::string> &value) {
+    if (value)
+        text(key, *value);
+    else
+        null(key);
+}
+
+void JsonObject::number_or_null(const std::string &key, const std::optional<double> &value) {
+    if (value)
+        number(key, *value);
+    else
+        null(key);
+}

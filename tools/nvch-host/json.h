@@ -1,7 +1,8 @@
-// A small JSON object writer for `info --json`.
+// A small JSON object writer for `info --json` and the catalog.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ public:
     void integer(const std::string &key, int64_t value) { add(key, std::to_string(value)); }
     void number(const std::string &key, double value);
     void null(const std::string &key) { add(key, "null"); }
+    // The value, or null when there is none.
+    void text_or_null(const std::string &key, const std::optional<std::string> &value);
+    void number_or_null(const std::string &key, const std::optional<double> &value);
     void texts(const std::string &key, const std::vector<std::string> &values);
     void integer_rows(const std::string &key, const std::vector<std::vector<int64_t>> &rows);
     void number_rows(const std::string &key, const std::vector<std::vector<double>> &rows);

@@ -7,14 +7,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <list>
 #include <map>
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "chart_facts.h"
@@ -190,47 +188,38 @@ std::vector<TileChart> plan_charts(const NvchExports &nvch, const Options &o, co
     }
     std::vector<TileChart> planned(candidates.size());
     std::vector<char> usable(candidates.size(), 0);
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < candidates.size();) {
-            const std::string &path = candidates[i]->path;
-            std::FILE *probe = std::fopen(path.c_str(), "rb");
-            if (probe == nullptr) {
-                error(path + " cannot be read: " + std::strerror(errno));
-                ++counts.failed;
-                continue;
-            }
-            std::fclose(probe);
-            Options one = o;
-            one.chart = path;
-            int32_t title = -1;
-            auto session = open_chart(nvch, one, &title);
-            if (!session) {
-                ++(title == 0 ? counts.failed : counts.not_charts);
-                continue;
-            }
-            if (!o.palette.empty() && !palette_named(nvch, session->file(), o.palette)) {
-                const ChartFacts facts = read_chart_facts(nvch, session->file(), session->width(), session->height());
-                std::string has;
-                for (const std::string &p : facts.palettes) has += (has.empty() ? "" : ", ") + p;
-                error(path + " has no palette " + o.palette + "; it has " + (has.empty() ? "none" : has));
-                ++counts.failed;
-                continue;
-            }
-            planned[i].path = path;
-            if (!tile_chart_of(nvch, session->file(), session->width(), session->height(), &planned[i])) {
-                error(path + " cannot be placed on the earth: it is left out");
-                ++counts.failed;
-                continue;
-            }
-            usable[i] = 1;
+    run_in_parallel(candidates.size(), worker_threads(o), "reading charts", [&](size_t i, int) {
+        const std::string &path = candidates[i]->path;
+        std::string why;
+        if (!file_readable(path, &why)) {
+            error(path + " cannot be read: " + why);
+            ++counts.failed;
+            return;
         }
-    };
-    std::vector<std::thread> pool;
-    const unsigned cores = std::thread::hardware_concurrency();
-    const int threads = std::max(1, o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1));
-    for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-    for (std::thread &t : pool) t.join();
+        Options one = o;
+        one.chart = path;
+        int32_t title = -1;
+        auto session = open_chart(nvch, one, &title);
+        if (!session) {
+            ++(title == 0 ? counts.failed : counts.not_charts);
+            return;
+        }
+        if (!o.palette.empty() && !palette_named(nvch, session->file(), o.palette)) {
+            const ChartFacts facts = read_chart_facts(nvch, session->file(), session->width(), session->height());
+            std::string has;
+            for (const std::string &p : facts.palettes) has += (has.empty() ? "" : ", ") + p;
+            error(path + " has no palette " + o.palette + "; it has " + (has.empty() ? "none" : has));
+            ++counts.failed;
+            return;
+        }
+        planned[i].path = path;
+        if (!tile_chart_of(nvch, session->file(), session->width(), session->height(), &planned[i])) {
+            error(path + " cannot be placed on the earth: it is left out");
+            ++counts.failed;
+            return;
+        }
+        usable[i] = 1;
+    });
     std::vector<TileChart> charts;
     for (size_t i = 0; i < planned.size(); ++i)
         if (usable[i]) charts.push_back(std::move(planned[i]));
@@ -312,58 +301,57 @@ int command_tiles(const NvchExports &nvch, const Options &o) {
         return 1;
     }
     std::mutex writing;
-    bool write_failed = false;
-    std::atomic<int64_t> tiles{0}, done{0};
+    std::atomic<bool> write_failed{false};
+    std::atomic<int64_t> tiles{0};
     std::vector<std::atomic<bool>> chart_failed(charts.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        OpenCharts open;
-        for (size_t i; (i = next.fetch_add(1)) < jobs.size(); ++done) {
-            const BlockJob &job = jobs[i];
-            TileBlock block(job.zoom, job.y, job.x, job.count);
-            for (uint32_t k : job.charts) {
-                if (chart_failed[k].load()) continue;
-                std::string why;
-                DrawnChart *chart = nullptr;
-                try {
-                    chart = open.get(nvch, o, charts, k);
-                    if (chart != nullptr && draw_chart(nvch, *chart, block, &why)) continue;
-                } catch (const std::bad_alloc &) {
-                    why = "not enough memory to draw it";
-                }
-                if (!chart_failed[k].exchange(true)) {
-                    if (chart != nullptr || !why.empty()) error(charts[k].path + ": " + why);
-                    ++counts.failed;
-                }
+    std::vector<OpenCharts> open(static_cast<size_t>(worker_threads(o)));
+    auto draw_block = [&](size_t i, int worker) {
+        if (write_failed) return;   // the output cannot take more: no use drawing it
+        const BlockJob &job = jobs[i];
+        TileBlock block(job.zoom, job.y, job.x, job.count);
+        for (uint32_t k : job.charts) {
+            if (chart_failed[k].load()) continue;
+            std::string why;
+            DrawnChart *chart = nullptr;
+            try {
+                chart = open[static_cast<size_t>(worker)].get(nvch, o, charts, k);
+                if (chart != nullptr && draw_chart(nvch, *chart, block, &why)) continue;
+            } catch (const std::bad_alloc &) {
+                why = "not enough memory to draw it";
             }
-            std::vector<std::pair<int64_t, std::vector<uint8_t>>> encoded;
-            for (int t = 0; t < block.count; ++t)
-                if (block.covered[static_cast<size_t>(t)] > 0)
-                    encoded.emplace_back(block.column(t), encode_tile_png(block.tile(t), kTileSize, kTileSize));
-            std::lock_guard<std::mutex> guard(writing);
-            for (const auto &[column, png] : encoded) {
-                if (write_failed) break;
-                if (png.empty() || !writer.put_tile(job.zoom, column, tms_row(job.zoom, job.y), png, &problem)) {
-                    if (png.empty()) problem = "a tile could not be encoded";
-                    write_failed = true;
-                    break;
-                }
-                ++tiles;
+            if (!chart_failed[k].exchange(true)) {
+                if (chart != nullptr || !why.empty()) error(charts[k].path + ": " + why);
+                ++counts.failed;
             }
         }
+        std::vector<std::pair<int64_t, std::vector<uint8_t>>> encoded;
+        for (int t = 0; t < block.count; ++t)
+            if (block.covered[static_cast<size_t>(t)] > 0)
+                encoded.emplace_back(block.column(t), encode_tile_png(block.tile(t), kTileSize, kTileSize));
+        std::lock_guard<std::mutex> guard(writing);
+        for (const auto &[column, png] : encoded) {
+            if (write_failed) break;
+            if (png.empty() || !writer.put_tile(job.zoom, column, tms_row(job.zoom, job.y), png, &problem)) {
+                if (png.empty()) problem = "a tile could not be encoded";
+                write_failed = true;
+                break;
+            }
+            ++tiles;
+        }
     };
-    Progress progress(static_cast<int64_t>(jobs.size()), "drawing tiles");
-    const unsigned cores = std::thread::hardware_concurrency();
-    const int threads = std::max(1, o.threads > 0 ? o.threads : static_cast<int>(cores > 0 ? cores : 1));
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-    while (done < static_cast<int64_t>(jobs.size())) {
-        progress.step(done);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    for (std::thread &t : pool) t.join();
-    progress.done();
+    std::atomic<bool> short_of_memory{false};
+    run_in_parallel(jobs.size(), worker_threads(o), "drawing tiles", [&](size_t i, int worker) {
+        try {
+            draw_block(i, worker);
+        } catch (const std::bad_alloc &) {
+            short_of_memory = true;
+        }
+    });
 
+    if (short_of_memory) {
+        error(o.output + ": not enough memory to draw every tile");
+        return 1;
+    }
     int tiled = 0;
     for (size_t k = 0; k < charts.size(); ++k) tiled += chart_failed[k].load() ? 0 : 1;
     if (write_failed || !writer.finish(metadata_of(charts, zoom_min, zoom_max, o), &problem)) {
