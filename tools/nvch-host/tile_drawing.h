@@ -19,8 +19,9 @@
 // Tiles drawn together: up to this many side by side in one tile row, so
 // that a chart's rows are read once for all of them.
 constexpr int kBlockTiles = 32;
-// The chart rows a drawing holds at once, at most (bytes).
-constexpr int64_t kWindowBudget = 32 << 20;
+// The chart rows a drawing holds at once, at most (bytes): less in a
+// 32-bit process, whose address space every thread shares.
+constexpr int64_t kWindowBudget = sizeof(void *) == 4 ? 8 << 20 : 32 << 20;
 // Exact positions are taken every this many tile pixels, and the pixels
 // between them interpolated, where that stays this close to exact (in
 // chart pixels) at the check points between them.
