@@ -94,7 +94,7 @@ void shift_and_wrap(double **table, int32_t n, DatumShift shift) {
 
 // The projection named by the "KNP" record's PR and PP fields, set up
 // forward, or null after a message.
-ForwardTransform projection_of(const HeaderLines &h, ProjectionSpec *spec) {
+ForwardTransform projection_of(const HeaderLines &h, ProjectionParameters *params) {
     const char *knp = kap_find_record(h, "KNP");
     FieldText name = knp ? kap_get_field(knp, "PR", 1) : nullptr;
     FieldText meridian = knp ? kap_get_field(knp, "PP", 1) : nullptr;
@@ -102,7 +102,7 @@ ForwardTransform projection_of(const HeaderLines &h, ProjectionSpec *spec) {
         std::fputs("KNP record lacks PR or PP: cannot set up the projection\n", stderr);
         return nullptr;
     }
-    return setup_projection(name.get(), text_to_double(meridian.get()), h, spec);
+    return setup_projection(name.get(), text_to_double(meridian.get()), h, params);
 }
 
 // The middle of the points' longitudes, as wrapped.

@@ -14,7 +14,7 @@
 
 struct MapFrame {
     bool invertible = false;        // false: placed by an "ARC" record, or not placed
-    ProjectionSpec projection;
+    ProjectionParameters projection;
     double upper_left_x = 0;        // the fit, as the map information has it
     double upper_left_y = 0;
     double pixel_size_x = 0;

@@ -43,43 +43,43 @@ bool knp_angle(const char *knp, const char *key, double *radians) {
 
 // Albers takes its parallels and origin from the "KNP" fields P5, P6, P1.
 // False when a field is missing.
-bool albers_fields(const HeaderLines &h, ProjectionSpec *spec) {
+bool albers_fields(const HeaderLines &h, ProjectionParameters *params) {
     const char *knp = kap_find_record(h, "KNP");
     if (knp == nullptr) return false;
-    if (!knp_angle(knp, "P1", &spec->origin)) {
+    if (!knp_angle(knp, "P1", &params->origin)) {
         std::fputs("Failed to find P1 for Albers\n", stderr);
         return false;
     }
-    return knp_angle(knp, "P5", &spec->parallel1) && knp_angle(knp, "P6", &spec->parallel2);
+    return knp_angle(knp, "P5", &params->parallel1) && knp_angle(knp, "P6", &params->parallel2);
 }
 
 // The projection library with both report channels off (it prints
-// nothing), and the ellipsoid of `spec`.
-Axes start(const ProjectionSpec &spec) {
+// nothing), and the ellipsoid of `params`.
+Axes start(const ProjectionParameters &params) {
     char no_file[] = "none";
     init(4, 4, no_file, no_file);
-    return spheroid(spec.sphere ? kSphere : kGrs1980);
+    return spheroid(params.sphere ? kSphere : kGrs1980);
 }
 
 }  // namespace
 
-bool projection_spec(char *name, double central_meridian, const HeaderLines &header, ProjectionSpec *spec) {
+bool projection_parameters(char *name, double central_meridian, const HeaderLines &header, ProjectionParameters *params) {
     text_upcase(name);
-    *spec = ProjectionSpec{};
-    spec->central_meridian = central_meridian * kDegreesToRadians;
+    *params = ProjectionParameters{};
+    params->central_meridian = central_meridian * kDegreesToRadians;
     if (begins_with(name, "MERCATOR")) {
-        spec->kind = ProjectionKind::mercator;
+        params->kind = ProjectionKind::mercator;
     } else if (begins_with(name, "UNIVERSAL TRANS") || begins_with(name, "TRANSVERSE MERC") ||
                begins_with(name, "UTM") || begins_with(name, "TM")) {
-        spec->kind = ProjectionKind::transverse_mercator;
+        params->kind = ProjectionKind::transverse_mercator;
     } else if (begins_with(name, "POLYCONIC")) {
-        spec->kind = ProjectionKind::polyconic;
+        params->kind = ProjectionKind::polyconic;
     } else if (begins_with(name, "LAMBERT CONFORMAL CONIC")) {
-        spec->kind = ProjectionKind::lambert_conformal_conic;
+        params->kind = ProjectionKind::lambert_conformal_conic;
     } else if (begins_with(name, "ALBERS")) {
-        spec->kind = ProjectionKind::albers;
-        spec->sphere = begins_with(name, "ALBERS SPHERIC");
-        if (!albers_fields(header, spec)) return false;   // a missing field, reported above where it is
+        params->kind = ProjectionKind::albers;
+        params->sphere = begins_with(name, "ALBERS SPHERIC");
+        if (!albers_fields(header, params)) return false;   // a missing field, reported above where it is
     } else {
         std::fprintf(stderr, "%s not supported yet.\n", name);
         return false;
@@ -87,10 +87,10 @@ bool projection_spec(char *name, double central_meridian, const HeaderLines &hea
     return true;
 }
 
-long projection_setup_forward(const ProjectionSpec &spec, ForwardTransform *transform) {
-    const Axes axes = start(spec);
-    const double meridian = spec.central_meridian;
-    switch (spec.kind) {
+long projection_setup_forward(const ProjectionParameters &params, ForwardTransform *transform) {
+    const Axes axes = start(params);
+    const double meridian = params.central_meridian;
+    switch (params.kind) {
         case ProjectionKind::mercator:
             // Always centred on Greenwich with true scale at the equator.
             *transform = merfor;
@@ -106,15 +106,15 @@ long projection_setup_forward(const ProjectionSpec &spec, ForwardTransform *tran
             return lamccforint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
         case ProjectionKind::albers:
             *transform = alberfor;
-            return alberforint(axes.a, axes.b, spec.parallel1, spec.parallel2, meridian, spec.origin, 0, 0);
+            return alberforint(axes.a, axes.b, params.parallel1, params.parallel2, meridian, params.origin, 0, 0);
     }
     return -1;
 }
 
-long projection_setup_inverse(const ProjectionSpec &spec, InverseTransform *transform) {
-    const Axes axes = start(spec);
-    const double meridian = spec.central_meridian;
-    switch (spec.kind) {
+long projection_setup_inverse(const ProjectionParameters &params, InverseTransform *transform) {
+    const Axes axes = start(params);
+    const double meridian = params.central_meridian;
+    switch (params.kind) {
         case ProjectionKind::mercator:
             *transform = merinv;
             return merinvint(axes.a, axes.b, 0, 0, 0, 0);
@@ -129,23 +129,23 @@ long projection_setup_inverse(const ProjectionSpec &spec, InverseTransform *tran
             return lamccinvint(axes.a, axes.b, kLambertParallel1, kLambertParallel2, meridian, 0, 0, 0);
         case ProjectionKind::albers:
             *transform = alberinv;
-            return alberinvint(axes.a, axes.b, spec.parallel1, spec.parallel2, meridian, spec.origin, 0, 0);
+            return alberinvint(axes.a, axes.b, params.parallel1, params.parallel2, meridian, params.origin, 0, 0);
     }
     return -1;
 }
 
 ForwardTransform setup_projection(char *name, double central_meridian, const HeaderLines &header,
-                                  ProjectionSpec *kept) {
-    ProjectionSpec spec;
-    if (!projection_spec(name, central_meridian, header, &spec)) return nullptr;
+                                  ProjectionParameters *kept) {
+    ProjectionParameters params;
+    if (!projection_parameters(name, central_meridian, header, &params)) return nullptr;
     ForwardTransform transform = nullptr;
-    const long status = projection_setup_forward(spec, &transform);
-    if (spec.kind == ProjectionKind::mercator) mercator_lts = 0.0;
+    const long status = projection_setup_forward(params, &transform);
+    if (params.kind == ProjectionKind::mercator) mercator_lts = 0.0;
     // A refused set-up leaves GCTP with an earlier chart's parameters.
     if (status != 0) {
         std::fprintf(stderr, "%s projection refused its parameters\n", name);
         return nullptr;
     }
-    if (kept != nullptr) *kept = spec;
+    if (kept != nullptr) *kept = params;
     return transform;
 }

@@ -15,7 +15,7 @@ using InverseTransform = long (*)(double x, double y, double *lon, double *lat);
 enum class ProjectionKind : int32_t { mercator, transverse_mercator, polyconic, lambert_conformal_conic, albers };
 
 // A projection as a chart's header names it, ready to be set up.
-struct ProjectionSpec {
+struct ProjectionParameters {
     ProjectionKind kind = ProjectionKind::mercator;
     double central_meridian = 0;   // radians
     double origin = 0;             // Albers: latitude of origin (P1), radians
@@ -28,22 +28,22 @@ struct ProjectionSpec {
 // meridian in degrees; Albers reads its parallels from the header's "KNP"
 // record. False, usually after a message on standard error, when the name
 // is not supported or a field Albers needs is missing.
-bool projection_spec(char *name, double central_meridian, const HeaderLines &header, ProjectionSpec *spec);
+bool projection_parameters(char *name, double central_meridian, const HeaderLines &header, ProjectionParameters *params);
 
-// Sets up the projection library for `spec`, forward or inverse: its
+// Sets up the projection library for `params`, forward or inverse: its
 // status, 0 when the parameters are taken. The library keeps them in
 // process-wide variables until the next set-up: callers hold the process
 // lock from the set-up to the last transform.
-long projection_setup_forward(const ProjectionSpec &spec, ForwardTransform *transform);
-long projection_setup_inverse(const ProjectionSpec &spec, InverseTransform *transform);
+long projection_setup_forward(const ProjectionParameters &params, ForwardTransform *transform);
+long projection_setup_inverse(const ProjectionParameters &params, InverseTransform *transform);
 
 // The projection named `name` set up forward, as an open sets it up: the
 // name upper-cased in place, a Mercator set-up resetting the latitude of
 // true scale that the coordinate system reports. Null, usually after a
 // message on standard error, when the name is not supported or the set-up
-// is refused. Fills `spec` when given.
+// is refused. Fills `params` when given.
 ForwardTransform setup_projection(char *name, double central_meridian, const HeaderLines &header,
-                                  ProjectionSpec *spec = nullptr);
+                                  ProjectionParameters *params = nullptr);
 
 // GCTP's longitude step: on (1, the default) reduces into -pi..pi, off (0)
 // leaves longitudes as they are. Process-wide.
