@@ -35,8 +35,9 @@ void pixel_degrees(int zoom, int64_t tx, int64_t ty, TileGrid *g) {
     }
 }
 
-// Positions of `count` points at the given tile row and column (pixels
-// from the tile's corner to the pixel's centre, less a half).
+// Chart positions of `count` points of the tile, each given by its row and
+// column: a whole number is that pixel's centre, a fraction lies between
+// two centres.
 void exact_positions(const NvchExports &nvch, const ChartFile *file, const TileGrid &g, int count,
                      const double *rows, const double *columns, double *x, double *y) {
     std::vector<double> lat(static_cast<size_t>(count)), lon(static_cast<size_t>(count));
@@ -72,8 +73,8 @@ double interpolate(const std::array<double, kNodes * kNodes> &v, Interpolation r
 }
 
 // The grid of a tile: exact positions at its nodes, and whether
-// interpolating between them stays within the tolerance where it is
-// farthest from them, the middle of each cell.
+// interpolating between them stays within the tolerance where it strays
+// farthest, the middles of the cells and of their edges.
 void make_grid(const NvchExports &nvch, const ChartFile *file, int32_t width, int32_t height, int zoom, int64_t tx,
                int64_t ty, TileGrid *g) {
     pixel_degrees(zoom, tx, ty, g);
