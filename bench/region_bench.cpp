@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "address_space.h"
 #include "chart/chart_reader.h"
 #include "common/budget.h"
 #include "nvch.h"
@@ -55,24 +56,6 @@ int descriptors_in_use() {
         n -= 3;   // ".", "..", and the listing's own
     }
     return n;
-#endif
-}
-
-// The largest free block of the address space, in bytes (0 where it is
-// not measured).
-int64_t largest_free_block() {
-#if defined(_WIN32)
-    MEMORY_BASIC_INFORMATION info;
-    int64_t largest = 0;
-    for (const char *p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;) {
-        if (info.State == MEM_FREE) largest = std::max<int64_t>(largest, static_cast<int64_t>(info.RegionSize));
-        const char *next = static_cast<const char *>(info.BaseAddress) + info.RegionSize;
-        if (next <= p) break;
-        p = next;
-    }
-    return largest;
-#else
-    return 0;
 #endif
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "address_space.h"
 #include "chart_writer.h"
 #include "nvch.h"
 #include "sha256.h"
@@ -136,22 +137,6 @@ bool read_row(const Handle &h, int32_t width, int32_t row, Bytes &out) {
     out.assign(static_cast<size_t>(width), 0xEE);
     void *block = out.data();
     return nvchLayerRasterRead(h.layer, static_cast<uint32_t>(row), 0, &block) == 0;
-}
-
-int64_t largest_free_block() {
-#if defined(_WIN32)
-    MEMORY_BASIC_INFORMATION info;
-    int64_t largest = 0;
-    for (const char *p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;) {
-        if (info.State == MEM_FREE) largest = std::max<int64_t>(largest, static_cast<int64_t>(info.RegionSize));
-        const char *next = static_cast<const char *>(info.BaseAddress) + info.RegionSize;
-        if (next <= p) break;
-        p = next;
-    }
-    return largest;
-#else
-    return 0;
-#endif
 }
 
 int fail(const std::string &what) {

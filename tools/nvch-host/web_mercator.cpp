@@ -3,15 +3,11 @@
 #include <cmath>
 #include <mutex>
 
+#include "gctp_mercator.h"
+
 extern "C" {
-// GCTP's reporting switch and its Mercator, as its sources declare them.
+// GCTP's reporting switch, as its sources declare it.
 long init(long ipr, long jpr, char *efile, char *pfile);
-long merforint(double r_maj, double r_min, double center_lon, double center_lat, double false_east,
-               double false_north);
-long merfor(double lon, double lat, double *x, double *y);
-long merinvint(double r_maj, double r_min, double center_lon, double center_lat, double false_east,
-               double false_north);
-long merinv(double x, double y, double *lon, double *lat);
 }
 
 namespace {
