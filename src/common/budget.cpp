@@ -55,12 +55,13 @@ int64_t budget_held() {
     return held;
 }
 
-void budget_join(BudgetEntry *entry, void (*release)(BudgetEntry *), int64_t (*trim)(BudgetEntry *, int64_t)) {
+void budget_join(BudgetEntry *entry, const BudgetGiveBack &give_back) {
     Budget &b = the_budget();
     b.lock.lock();
     *entry = BudgetEntry{};
-    entry->release = release;
-    entry->trim = trim;
+    entry->shed = give_back.shed;
+    entry->release = give_back.release;
+    entry->trim = give_back.trim;
     entry->listed = true;
     link_newest(b, entry);
     b.lock.unlock();
@@ -95,6 +96,13 @@ void budget_end(BudgetEntry *entry, int64_t held) {
     b.held += held - entry->held;
     entry->held = held;
     // The least recently read first; charts being read keep theirs.
+    for (BudgetEntry *e = b.oldest; e != nullptr && b.held > budget; e = e->newer) {
+        if (e == entry || e->busy || e->held == 0 || e->shed == nullptr) continue;
+        const int64_t over = b.held - budget;
+        const int64_t kept = e->shed(e, e->held > over ? e->held - over : 0);
+        b.held += kept - e->held;
+        e->held = kept;
+    }
     for (BudgetEntry *e = b.oldest; e != nullptr && b.held > budget;) {
         BudgetEntry *newer = e->newer;
         if (e != entry && !e->busy && e->held > 0) {

@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include "chart/chart_reader.h"
+#include "chart/working_set.h"
 #include "chart_writer.h"
 #include "common/budget.h"
 #include "open_chart.h"
 #include "platform/file_pool.h"
+#include "raster/tiled.h"
 #include "reader_probes.h"
 #include "test_files.h"
 
@@ -112,6 +114,49 @@ TEST(Budget, ChartsReadInTurnTakeEachOthersTilesAndIndexesAndRebuildThem) {
     EXPECT_GT(rebuilt, 100);   // the charts took each other's tiles, again and again
 }
 
+TEST(Budget, ChartsReadInTurnWhoseTilesFitTogetherGiveBackOldIndexBandsAndKeepTheirTiles) {
+    // Tall skewed charts: the index of a whole chart is far larger than
+    // the band of it a row needs. The budget holds every chart's tiles and
+    // half of their whole indexes; read a row of each in turn, each chart
+    // decodes each of its tiles once, as it does alone.
+    TempDir dir;
+    std::vector<Known> charts;
+    for (int n = 0; n < 3; ++n)
+        charts.push_back(known_chart(dir, "t" + std::to_string(n) + ".kap", turned(500 + 40 * n, 3000, 8 + 5 * n)));
+    int64_t besides_index = 0, index = 0;
+    for (const Known &k : charts) {
+        auto o = open_chart(k.path);
+        ASSERT_EQ(o->all_rows(), k.expected);
+        const ChartReader &r = *o->chart.reader;
+        ASSERT_NE(r.tiled, nullptr);
+        index += stored_rows_bytes(r.tiled->rows);
+        besides_index += working_set_bytes(r) - stored_rows_bytes(r.tiled->rows);
+    }
+    const int64_t budget = besides_index + index / 2;
+    const Budget limited(budget);
+    std::vector<std::unique_ptr<OpenedChart>> open;
+    for (const Known &k : charts) open.push_back(open_chart(k.path));
+    std::vector<Bytes> got(charts.size());
+    int32_t tallest = 0;
+    for (const auto &o : open) tallest = std::max(tallest, o->chart.height);
+    for (int32_t y = 0; y < tallest; ++y) {
+        for (size_t c = 0; c < open.size(); ++c) {
+            ChartFile &chart = open[c]->chart;
+            if (y >= chart.height) continue;
+            Bytes row(static_cast<size_t>(chart.width));
+            ASSERT_EQ(BSB_getrow(y, row.data(), &chart), 0);
+            got[c].insert(got[c].end(), row.begin(), row.end());
+            ASSERT_LE(budget_held(), budget) << "chart " << c << " row " << y;
+        }
+    }
+    for (size_t c = 0; c < open.size(); ++c) {
+        EXPECT_EQ(got[c], charts[c].expected) << "chart " << c;
+        const ChartReader &r = *open[c]->chart.reader;
+        ASSERT_NE(r.tiled, nullptr) << "chart " << c;
+        EXPECT_EQ(r.tiled->tiles.decoded, int64_t{r.tiled->tiles.tiles_x} * r.tiled->tiles.tiles_y) << "chart " << c;
+    }
+}
+
 TEST(Budget, AChartAloneKeepsWhatItNeedsAndNoMore) {
     TempDir dir;
     const Known k = known_chart(dir, "a.kap", turned(2000, 1200, 45));
@@ -205,6 +250,11 @@ TEST_P(FileChanges, AReplacedFileIsNeverReadForTheFirst) {
     kap::ChartWriter other = c.w;
     for (uint8_t &p : other.pixels) p = static_cast<uint8_t>((p + 1) % 16);
     kap::write_file(c.path + ".new", other.build());
+#if defined(_WIN32)
+    // Windows renames nothing over a file held open: an updater moves the
+    // old one aside first, which the pool's sharing allows.
+    std::filesystem::rename(c.path, c.path + ".old");
+#endif
     std::filesystem::rename(c.path + ".new", c.path);
     pool_close_idle();   // the next read opens the name again
     Captured said;
