@@ -1,5 +1,6 @@
 #include "common/stream.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -10,8 +11,10 @@
 namespace {
 
 // The window's first size: a whole header of a real chart, or a few
-// hundred of its rows. While a chart is read from end to end the window
-// doubles, up to kWindowLargest, so that reads stay few and long.
+// hundred of its rows. While a chart is read onward the window's reads
+// double, up to kWindowLargest, so that reads stay few and long; after a
+// jump they are short again, so that rows taken here and there do not each
+// read a megabyte.
 constexpr int64_t kWindowFirst = INT64_C(64) << 10;
 constexpr int64_t kWindowLargest = INT64_C(1) << 20;
 
@@ -49,18 +52,20 @@ int64_t read_bytes(ChartStream *s, int64_t at, uint8_t *into, int64_t n) {
 // Fills the window with the bytes from `at`, at least `want` of them where
 // the file has them. False when memory or the file fails.
 bool fill_window(ChartStream *s, int64_t at, int64_t want) {
-    const bool onward = s->window != nullptr && at == s->window_at + s->window_length;
-    int64_t room = s->window_room == 0 ? kWindowFirst : s->window_room;
-    if (onward && room < kWindowLargest) room *= 2;
-    if (room > s->size) room = s->size;   // never more than the whole file
-    if (room < want) room = want;
-    if (room != s->window_room) {
-        void *grown = lib_realloc(s->window, static_cast<std::size_t>(room));
+    // Onward: from inside the window, or just past it, as a row that runs
+    // past the window's end asks.
+    const bool onward = s->window != nullptr && at > s->window_at && at <= s->window_at + s->window_length;
+    int64_t reach = onward ? std::min(kWindowLargest, 2 * s->window_reach) : kWindowFirst;
+    if (reach > s->size) reach = s->size;   // never more than the whole file
+    if (reach < want) reach = want;
+    if (reach > s->window_room) {
+        void *grown = lib_realloc(s->window, static_cast<std::size_t>(reach));
         if (grown == nullptr) return false;
         s->window = static_cast<uint8_t *>(grown);
-        s->window_room = room;
+        s->window_room = reach;
     }
-    const int64_t got = read_bytes(s, at, s->window, room);
+    s->window_reach = reach;
+    const int64_t got = read_bytes(s, at, s->window, reach);
     if (got < 0) {
         s->window_length = 0;
         return false;
@@ -139,12 +144,27 @@ int64_t stream_read(ChartStream *s, int64_t at, uint8_t *into, int64_t n) {
     return read_bytes(s, at, into, n);
 }
 
+int64_t stream_copy(ChartStream *s, int64_t at, uint8_t *into, int64_t n) {
+    if (at < 0 || n < 0) return -1;
+    if (n >= kWindowLargest) return read_bytes(s, at, into, n);
+    int64_t done = 0;
+    while (done < n) {
+        int64_t available = 0;
+        const uint8_t *from = stream_view(s, at + done, n - done, &available);
+        if (from == nullptr) return -1;
+        if (available == 0) break;   // the end of the file
+        std::memcpy(into + done, from, static_cast<std::size_t>(available));
+        done += available;
+    }
+    return done;
+}
+
 int64_t stream_window_bytes(const ChartStream *s) { return s->window_room; }
 
 void stream_drop_window(ChartStream *s) {
     lib_free(s->window);
     s->window = nullptr;
-    s->window_at = s->window_length = s->window_room = 0;
+    s->window_at = s->window_length = s->window_room = s->window_reach = 0;
 }
 
 void stream_rewind(ChartStream *s) {

@@ -2,8 +2,9 @@
 //
 // A probe (text mode) reads header lines through the C runtime. An open
 // chart (binary mode) keeps its file's name and identity, not its bytes:
-// what it reads comes through a read window of its own (64 KB to start,
-// growing while it is read from end to end), filled by positional reads
+// what it reads comes through a read window of its own (64 KB at a time
+// to start, more while it is read onward, 64 KB again after a jump),
+// filled by positional reads
 // through the descriptor pool (platform/file_pool.h). Tests and fuzzers
 // open streams over bytes in memory instead. Positions may lie past the
 // end, as with a seek; reading there reports end of file.
@@ -26,6 +27,7 @@ struct ChartStream {
     int64_t window_at = 0;
     int64_t window_length = 0;
     int64_t window_room = 0;          // bytes allocated for the window
+    int64_t window_reach = 0;         // bytes the last refill asked for
     int64_t pos = 0;                  // where getc and gets read
     bool failed = false;              // a read failed: every further one fails
 };
@@ -52,6 +54,12 @@ const uint8_t *stream_view(ChartStream *s, int64_t at, int64_t want, int64_t *av
 // the bytes read (fewer at the end of the file), or -1 when the file
 // cannot be read.
 int64_t stream_read(ChartStream *s, int64_t at, uint8_t *into, int64_t n);
+
+// As stream_read, through the window: parts of a file taken in order come
+// a few long reads at a time (each read of a file costs far more than its
+// bytes on some systems). Parts as large as the window's largest are read
+// straight.
+int64_t stream_copy(ChartStream *s, int64_t at, uint8_t *into, int64_t n);
 
 // Bytes the read window holds, and giving it up until the next read.
 int64_t stream_window_bytes(const ChartStream *s);

@@ -47,6 +47,20 @@ bool identify(Descriptor d, FileIdentity *id) {
     return true;
 }
 
+// Size and modification time alone: the volume's serial number costs a
+// request to the volume's driver (under Wine, a round trip through another
+// process), and the file behind a descriptor held open stays the same.
+bool state_of(Descriptor d, FileIdentity *id) {
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(d, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(d, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    id->size = standard.EndOfFile.QuadPart;
+    id->modified = basic.LastWriteTime.QuadPart;
+    return true;
+}
+
 // Bytes read at `offset`, or -1.
 int64_t read_at(Descriptor d, int64_t offset, uint8_t *into, int64_t n) {
     int64_t got = 0;
@@ -82,6 +96,8 @@ bool identify(Descriptor d, FileIdentity *id) {
     id->file = static_cast<uint64_t>(st.st_ino);
     return true;
 }
+
+bool state_of(Descriptor d, FileIdentity *id) { return identify(d, id); }
 
 int64_t read_at(Descriptor d, int64_t offset, uint8_t *into, int64_t n) {
     int64_t got = 0;
@@ -128,9 +144,11 @@ std::atomic<int32_t> descriptors_open{0};
 std::atomic<int64_t> bytes_read{0};
 
 // The descriptor of `file`, opened again by name when the pool has given it
-// away; `slot` receives the pool entry, or -1 for a descriptor of its own
-// (every entry busy), which the caller closes. Under the pool's lock.
-Descriptor borrow(Pool &p, PooledFile *file, int32_t *slot) {
+// away (`reopened` then says so); `slot` receives the pool entry, or -1 for
+// a descriptor of its own (every entry busy), which the caller closes.
+// Under the pool's lock.
+Descriptor borrow(Pool &p, PooledFile *file, int32_t *slot, bool *reopened) {
+    *reopened = false;
     if (file->slot >= 0) {
         Entry &e = p.entries[file->slot];
         if (e.owner == file && e.ticket == file->ticket) {
@@ -141,6 +159,7 @@ Descriptor borrow(Pool &p, PooledFile *file, int32_t *slot) {
     }
     const Descriptor d = open_descriptor(file->path);
     if (d == kNoDescriptor) return d;
+    *reopened = true;
     descriptors_open.fetch_add(1);
     // An empty entry, else the one idle longest.
     int32_t best = -1;
@@ -185,7 +204,8 @@ int32_t pooled_open(PooledFile *file, const char *path) {
     Pool &p = the_pool();
     p.lock.lock();
     int32_t slot = -1;
-    const Descriptor d = borrow(p, file, &slot);
+    bool reopened = false;
+    const Descriptor d = borrow(p, file, &slot, &reopened);
     const bool regular = d != kNoDescriptor && identify(d, &file->identity);
     if (d != kNoDescriptor) give_back(p, slot, d);
     p.lock.unlock();
@@ -201,17 +221,19 @@ int64_t pooled_read(PooledFile *file, int64_t offset, void *into, int64_t n) {
     Pool &p = the_pool();
     p.lock.lock();
     int32_t slot = -1;
-    const Descriptor d = borrow(p, file, &slot);
+    bool reopened = false;
+    const Descriptor d = borrow(p, file, &slot, &reopened);
     p.lock.unlock();
     if (d == kNoDescriptor) {
         file->fault = kPooledUnreadable;
         return -1;
     }
     // The file as it is now must still be the one opened: a file replaced
-    // under the name, truncated or rewritten since is never read.
-    FileIdentity now;
+    // under the name, truncated or rewritten since is never read. Through
+    // a descriptor kept open, the file is the one it was opened on.
+    FileIdentity now = file->identity;
     int64_t got = -1;
-    if (!identify(d, &now))
+    if (!(reopened ? identify(d, &now) : state_of(d, &now)))
         file->fault = kPooledUnreadable;
     else if (!same_file(now, file->identity))
         file->fault = kPooledChanged;

@@ -277,7 +277,7 @@ StoredBand *build_band(const StoredRows &rows, int32_t index) {
             lib_free(band->bytes);
             band->bytes = static_cast<uint8_t *>(lib_malloc(std::max<std::size_t>(band->size, 1)));
             if (band->bytes == nullptr ||
-                stream_read(f.stream, range.from, band->bytes, band->size) != static_cast<int64_t>(band->size)) {
+                stream_copy(f.stream, range.from, band->bytes, band->size) != static_cast<int64_t>(band->size)) {
                 free_band(band);
                 return nullptr;
             }
