@@ -141,6 +141,7 @@ Pool &the_pool() {
 }
 
 std::atomic<int32_t> descriptors_open{0};
+std::atomic<int64_t> reads{0};
 std::atomic<int64_t> bytes_read{0};
 
 // The descriptor of `file`, opened again by name when the pool has given it
@@ -239,8 +240,10 @@ int64_t pooled_read(PooledFile *file, int64_t offset, void *into, int64_t n) {
         file->fault = kPooledChanged;
     else if ((got = read_at(d, offset, static_cast<uint8_t *>(into), n)) < 0)
         file->fault = kPooledUnreadable;
-    else
+    else {
+        reads.fetch_add(1, std::memory_order_relaxed);
         bytes_read.fetch_add(got, std::memory_order_relaxed);
+    }
     p.lock.lock();
     give_back(p, slot, d);
     p.lock.unlock();
@@ -265,6 +268,7 @@ void pooled_close(PooledFile *file) {
 }
 
 int32_t pool_descriptors_open() { return descriptors_open.load(); }
+int64_t pool_reads() { return reads.load(); }
 int64_t pool_bytes_read() { return bytes_read.load(); }
 
 void pool_close_idle() {

@@ -58,9 +58,10 @@ void pooled_close(PooledFile *file);
 // Descriptors the pool holds open at most.
 constexpr int32_t kPoolDescriptors = 16;
 
-// Descriptors open now, and bytes read through the pool so far (for
-// benchmarks and tests).
+// Descriptors open now, and reads and bytes read through the pool so far
+// (for benchmarks and tests).
 int32_t pool_descriptors_open();
+int64_t pool_reads();
 int64_t pool_bytes_read();
 
 // Closes every descriptor no read is using: the next read of each file
