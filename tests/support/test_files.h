@@ -16,7 +16,10 @@ public:
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
-    std::string path(const std::string &name) const { return (root_ / name).string(); }
+    // In the system's own form (a\b on Windows), as the tools print it.
+    std::string path(const std::string &name) const {
+        return (root_ / std::filesystem::path(name).make_preferred()).string();
+    }
     // Writes `bytes` as `name` in the folder and returns the full path.
     std::string write(const std::string &name, const kap::Bytes &bytes) const;
 
