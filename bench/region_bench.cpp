@@ -20,7 +20,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#include <psapi.h>
 #else
 #include <dirent.h>
 #include <malloc.h>
@@ -33,21 +32,16 @@ constexpr int kCopies = 202;   // five charts: 1,010 handles
 // Bytes the process has allocated now.
 int64_t allocated_bytes() {
 #if defined(_WIN32)
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
-                         sizeof counters);
-    return static_cast<int64_t>(counters.PrivateUsage);
+    return committed_private_bytes();
 #else
     return static_cast<int64_t>(mallinfo2().uordblks);
 #endif
 }
 
-// Descriptors (handles, on Windows) the process has open.
+// Descriptors the process has open (on Windows, those of the pool).
 int descriptors_in_use() {
 #if defined(_WIN32)
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return static_cast<int>(count);
+    return pool_descriptors_open();   // Wine counts no handles of a process
 #else
     int n = 0;
     if (DIR *d = opendir("/proc/self/fd")) {
